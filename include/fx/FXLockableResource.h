@@ -1,0 +1,69 @@
+// The abstract base of everything the library locks, with the owner
+// bookkeeping that its holders keep.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "fx/ThreadAnnotations.h"
+
+// A time interval for a timed lock attempt. The lock classes never wait, so
+// they never read it.
+class CTimeInterval {
+ public:
+  CTimeInterval() = default;
+  explicit CTimeInterval(std::int64_t nMilliseconds) : m_nMilliseconds(nMilliseconds) {}
+
+  std::int64_t Milliseconds() const { return m_nMilliseconds; }
+
+ private:
+  std::int64_t m_nMilliseconds = 0;
+};
+
+// The calling thread's id for owner bookkeeping: the low 32 bits of its
+// pthread handle. 0 means "no thread".
+inline std::uint32_t GetCurrentThreadId() {
+  return static_cast<std::uint32_t>(pthread_self());
+}
+
+class UMX_CAPABILITY("mutex") FXLockableResource {
+ public:
+  FXLockableResource() : m_dwOwnerThreadId(0) {}
+  virtual ~FXLockableResource() {}
+
+  FXLockableResource(const FXLockableResource&) = delete;
+  FXLockableResource& operator=(const FXLockableResource&) = delete;
+
+  // Acquires if free or already held by the caller; never blocks.
+  virtual bool TryLock() UMX_TRY_ACQUIRE(true) = 0;
+  // One immediate TryLock(), whatever the interval. Derived classes call the
+  // body below by its qualified name.
+  virtual bool TryLock(CTimeInterval interval) UMX_TRY_ACQUIRE(true) = 0;
+  virtual void Lock() UMX_ACQUIRE() = 0;
+  virtual void Unlock() UMX_RELEASE() = 0;
+
+  // The holder's id, 0 when free. Any thread may read it without the lock;
+  // the answer may be out of date by the time it is used.
+  std::uint32_t GetOwnerThreadId() const {
+    return m_dwOwnerThreadId.load(std::memory_order_relaxed);
+  }
+
+ protected:
+  // Only the holder changes the owner, while it holds the resource.
+  void SetLockOwner() {
+    m_dwOwnerThreadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
+  }
+  void ClearLockOwner() { m_dwOwnerThreadId.store(0, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<std::uint32_t> m_dwOwnerThreadId;
+};
+
+static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t),
+              "the owner id keeps the size of a plain 32-bit field");
+
+inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) {
+  return TryLock();
+}

@@ -1,0 +1,71 @@
+// A recursive mutex that counts its holder's acquisitions.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+
+#include "fx/FXLockableResource.h"
+#include "fx/ThreadAnnotations.h"
+
+// Built on a recursive POSIX mutex. The hold count and the owner change only
+// while the system mutex is held. Lock operations never report a failure: a
+// failed system call leaves the bookkeeping as it was.
+class UMX_CAPABILITY("mutex") FXMutex : public FXLockableResource {
+ public:
+  FXMutex() : m_nHoldCount(0) { FXMutex::Init(); }
+
+  // Releases the holds of the destroying thread; holds of other threads are
+  // theirs to release, and a mutex still held elsewhere is not destroyed.
+  ~FXMutex() override UMX_NO_THREAD_SAFETY_ANALYSIS {
+    while (m_nHoldCount > 0 && GetOwnerThreadId() == GetCurrentThreadId()) {
+      FXMutex::Unlock();
+    }
+    (void)pthread_mutex_destroy(&m_mutex);
+  }
+
+  bool TryLock() override UMX_TRY_ACQUIRE(true) UMX_NO_THREAD_SAFETY_ANALYSIS {
+    if (pthread_mutex_trylock(&m_mutex) != 0) return false;
+    NoteAcquired();
+    return true;
+  }
+
+  bool TryLock(CTimeInterval interval) override UMX_TRY_ACQUIRE(true) {
+    return FXLockableResource::TryLock(interval);
+  }
+
+  void Lock() override UMX_ACQUIRE() UMX_NO_THREAD_SAFETY_ANALYSIS {
+    if (pthread_mutex_lock(&m_mutex) == 0) NoteAcquired();
+  }
+
+  // The system unlock is always called, also on a free mutex (it refuses).
+  void Unlock() override UMX_RELEASE() UMX_NO_THREAD_SAFETY_ANALYSIS {
+    if (m_nHoldCount != 0) {
+      --m_nHoldCount;
+      if (m_nHoldCount <= 0) ClearLockOwner();
+    }
+    (void)pthread_mutex_unlock(&m_mutex);
+  }
+
+  // Clears the owner and sets the system mutex up as recursive; the hold
+  // count is left alone.
+  virtual void Init() {
+    ClearLockOwner();
+    pthread_mutexattr_t attributes;
+    (void)pthread_mutexattr_init(&attributes);
+    (void)pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    (void)pthread_mutex_init(&m_mutex, &attributes);
+    (void)pthread_mutexattr_destroy(&attributes);
+  }
+
+  std::int32_t GetHoldCount() const { return m_nHoldCount; }
+
+ private:
+  void NoteAcquired() {
+    ++m_nHoldCount;
+    SetLockOwner();
+  }
+
+  pthread_mutex_t m_mutex;
+  std::int32_t m_nHoldCount;
+};

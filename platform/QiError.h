@@ -1,0 +1,100 @@
+// Error values of the utility services: CQiError, its code locations and the
+// constructors of new errors.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
+#include "QiUtilsExport.h"
+
+#define FX_PRINTF_FORMAT(fmt_index, first_arg) \
+  __attribute__((format(printf, fmt_index, first_arg)))
+
+// Where an error was made or passed on: the source unit's name without its
+// extension, the enclosing function's full signature and the line. The texts
+// are held, not copied: pass literals.
+struct QIUTILS_API FXCodeLocation {
+  FXCodeLocation(const char* pszFile, const char* pszFunction, int nLine)
+      : m_pszFile(pszFile), m_pszFunction(pszFunction), m_nLine(nLine) {}
+
+  const char* m_pszFile;
+  const char* m_pszFunction;
+  std::int32_t m_nLine;
+};
+
+// The location of the statement that expands it, in source unit `unit`.
+#define FX_CODE_LOCATION(unit) \
+  ::FXCodeLocation((unit), __PRETTY_FUNCTION__, __LINE__)
+
+// One step of an error's history: where it was made or pushed, and what was
+// said there.
+struct QIUTILS_API FXErrorFrame {
+  std::string strFile;
+  std::string strFunction;
+  std::int32_t nLine;
+  std::string strMessage;
+};
+
+// How an error's code was made.
+enum class FXErrorKind : std::int32_t {
+  None,      // success
+  Win32,     // from a Windows error code
+  RKResult,  // from a job platform result
+};
+
+class FXErrorPrivate;
+
+// The result of a fallible operation: a signed 32-bit code, negative for an
+// error, and a record shared by every copy of the value. Success carries no
+// record and allocates nothing.
+// (The visibility is spelt out: gcc takes no __attribute__ beside [[nodiscard]].)
+class [[nodiscard, gnu::visibility("default")]] CQiError {
+ public:
+  CQiError() = default;
+  static CQiError Success() { return CQiError(); }
+
+  bool IsError() const { return m_nCode < 0; }
+  std::int32_t GetCode() const { return m_nCode; }
+
+  // Adds a frame to the shared record and returns this same error. On a
+  // success value nothing is recorded: success stays success.
+  CQiError& Push(const FXCodeLocation& location);
+  CQiError& Push(const FXCodeLocation& location, const char* pszFormat, ...)
+      FX_PRINTF_FORMAT(3, 4);
+
+  // How the code was made, and the Windows code or platform result it was
+  // made from (0 on success).
+  FXErrorKind GetKind() const;
+  std::int64_t GetOriginalCode() const;
+
+  // Every frame, from the origin to the newest push; empty on success.
+  const std::vector<FXErrorFrame>& GetFrames() const;
+
+  // The whole error on one line, for a log record or a message to a person.
+  std::string Format() const;
+
+ private:
+  friend class FXErrorUtil;
+  CQiError(std::int32_t nCode, boost::shared_ptr<FXErrorPrivate> record);
+
+  std::int32_t m_nCode = 0;
+  boost::shared_ptr<FXErrorPrivate> m_pRecord;
+};
+
+class QIUTILS_API FXErrorUtil {
+ public:
+  // HRESULT form of a Windows code: 0x80070000 | (dwCode & 0xFFFF). Always an
+  // error, 0 included.
+  static CQiError ErrorWin32(const FXCodeLocation& location, unsigned int dwCode,
+                             const char* pszFormat, ...) FX_PRINTF_FORMAT(3, 4);
+
+  // A job platform result: negative results are kept, positive ones negated,
+  // and 0 (which the platform never fails with) becomes the HRESULT form of
+  // ERROR_FUNCTION_FAILED, so the value is always an error.
+  static CQiError ErrorRKResult(const FXCodeLocation& location, int nResult,
+                                const char* pszFormat, ...)
+      FX_PRINTF_FORMAT(3, 4);
+};

@@ -1,0 +1,1 @@
+#include "LogWriter.h"

@@ -1,0 +1,76 @@
+// Helpers shared by the tests: a log sink that keeps what it is given, and
+// capture of standard output.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
+#include "LogWriter.h"
+
+namespace umx_test {
+
+struct LogRecord {
+  int level;
+  std::string function;
+  int line;
+  std::int64_t jobId;
+  int context;
+  std::string format;
+  std::string message;  // the format filled in
+};
+
+// Keeps every record; answers GetLogLevel with a settable level. Optionally
+// throws from WriteLog, for the paths that must survive a failing sink.
+class RecordingLogWriter : public CLogWriterInterface {
+ public:
+  explicit RecordingLogWriter(int level = 0) : level_(level) {}
+
+  void WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId,
+                int nContext, const char* pszFormat, ...) override FX_PRINTF_FORMAT(7, 8);
+  int GetLogLevel() override;
+
+  void SetLevel(int level);
+  void ThrowOnWrite(bool doThrow);
+  std::vector<LogRecord> Records() const;
+
+ private:
+  mutable std::mutex mutex_;
+  int level_;
+  bool throw_ = false;
+  std::vector<LogRecord> records_;
+};
+
+// Installs a sink as g_ptrLogWriter for the life of the object and restores
+// the previous one after.
+class ScopedLogWriter {
+ public:
+  explicit ScopedLogWriter(boost::shared_ptr<CLogWriterInterface> writer);
+  ~ScopedLogWriter();
+  ScopedLogWriter(const ScopedLogWriter&) = delete;
+  ScopedLogWriter& operator=(const ScopedLogWriter&) = delete;
+
+ private:
+  boost::shared_ptr<CLogWriterInterface> previous_;
+};
+
+// Everything the process writes to standard output (the file descriptor,
+// printf included) between construction and Release().
+class StdoutCapture {
+ public:
+  StdoutCapture();
+  ~StdoutCapture();
+  StdoutCapture(const StdoutCapture&) = delete;
+  StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+  std::string Release();
+
+ private:
+  int saved_fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace umx_test
