@@ -1,0 +1,93 @@
+// State of the local job platform, shared by its classes and its control
+// API. Internal to the stand-in library.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "RkLocalPlatform.h"
+
+namespace RkLocalPlatform {
+namespace detail {
+
+// The machine's own client: the focus client when none is set, and the
+// client of the one application known by default.
+inline constexpr const char kLocalClientName[] = "localclient";
+
+// Failure results the local platform chooses for itself.
+inline constexpr int kResultInvalidParameter = 87;
+inline constexpr int kResultInsufficientBuffer = 122;
+inline constexpr int kResultNotFound = 1168;
+
+// Capacities a text handed out by the platform never exceeds, NUL included.
+inline constexpr std::size_t kJobResultsDirCapacity = 2048;
+inline constexpr std::size_t kSubclientDirCapacity = 1024;
+
+struct InitFailure {
+  int code;
+  std::optional<std::string> text;
+};
+
+// Everything Reset() restores.
+struct Settings {
+  std::string zentServerHostName = "zentserver.localdomain";
+  std::map<std::string, std::string> applications = {{"2:17", kLocalClientName}};
+  std::optional<InitFailure> initFailure;
+  std::function<void()> initCallback;
+  std::set<Call> throwingCalls;
+  bool platformInvalid = false;
+  std::optional<unsigned long> zentServerHostNameFailure;
+  std::optional<unsigned long> jobResultsDirectoryFailure;
+  bool scribbleOnScratchBuffers = false;
+  int getApplicationIdResult = 0;
+  bool getClientFails = false;
+  int getNameResult = 0;
+  int subclientDirResult = 0;
+  std::optional<std::string> subclientDir;
+
+  std::vector<InitArgs> initCalls;
+  std::vector<JobResultsDirectoryArgs> jobResultsDirectoryCalls;
+  std::vector<SubclientDirArgs> subclientDirCalls;
+
+  // Null when no focus client is set; otherwise one of State::names.
+  const char* focusClient = nullptr;
+};
+
+struct State {
+  Settings settings;
+  // Every focus client name ever set. Never shrinks, so a name handed out
+  // stays valid for the life of the process.
+  std::set<std::string> names;
+};
+
+std::mutex& StateMutex();
+State& UnlockedState();
+
+// Runs `f` on the state under its mutex and returns what `f` returns. `f`
+// must not call back into the platform.
+template <typename F>
+auto WithState(F&& f) {
+  std::lock_guard<std::mutex> lock(StateMutex());
+  return std::forward<F>(f)(UnlockedState());
+}
+
+// Throws std::runtime_error when `call` has been told to.
+void ThrowIfTold(Call call);
+
+// nullopt for a null text.
+inline std::optional<std::string> OptionalText(const char* psz) {
+  return psz ? std::optional<std::string>(psz) : std::nullopt;
+}
+
+// Copies `text` and its NUL into `pszBuffer` when it fits in `capacity`
+// bytes; false, with nothing written, when it does not.
+bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity);
+
+}  // namespace detail
+}  // namespace RkLocalPlatform
