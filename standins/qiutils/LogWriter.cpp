@@ -1,1 +1,66 @@
 #include "LogWriter.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "FXString.h"
+#include "FormatV.h"
+
+boost::shared_ptr<CLogWriterInterface> g_ptrLogWriter;
+
+CLogWriterInterface::~CLogWriterInterface() = default;
+
+namespace {
+
+// "2024-05-17 13:04:05.123", local time.
+std::string Timestamp() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char szDate[32];
+  const std::size_t nLength = std::strftime(szDate, sizeof szDate, "%Y-%m-%d %H:%M:%S", &local);
+  const int nMillis = static_cast<int>(now.tv_nsec / 1000000L) % 1000;
+  return std::string(szDate, nLength) + FXString::Format(".%03d", nMillis);
+}
+
+}  // namespace
+
+CStreamLogWriter::CStreamLogWriter(std::FILE* pStream, int nLevel)
+    : m_pStream(pStream), m_bOwnsStream(false), m_nLevel(nLevel) {}
+
+CStreamLogWriter::CStreamLogWriter(const char* pszPath, int nLevel)
+    : m_pStream(pszPath ? std::fopen(pszPath, "a") : nullptr),
+      m_bOwnsStream(true),
+      m_nLevel(nLevel) {}
+
+CStreamLogWriter::~CStreamLogWriter() {
+  if (m_pStream == nullptr) return;
+  if (m_bOwnsStream) {
+    std::fclose(m_pStream);
+  } else {
+    std::fflush(m_pStream);
+  }
+}
+
+void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine,
+                                std::int64_t nJobId, int nContext, const char* pszFormat,
+                                ...) {
+  if (m_pStream == nullptr || nLevel > m_nLevel) return;
+  va_list args;
+  va_start(args, pszFormat);
+  std::string strMessage = qiutils::FormatV(pszFormat, args);
+  va_end(args);
+  if (!strMessage.empty() && strMessage.back() == '\n') strMessage.pop_back();
+
+  const std::string strTime = Timestamp();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::fprintf(m_pStream, "%s %d job=%lld ctx=%d %s:%d %s\n", strTime.c_str(), nLevel,
+               static_cast<long long>(nJobId), nContext, pszFunction ? pszFunction : "(null)",
+               nLine, strMessage.c_str());
+  std::fflush(m_pStream);
+}
+
+int CStreamLogWriter::GetLogLevel() { return m_nLevel; }
