@@ -1,1 +1,194 @@
 #include "RkPlatform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "RkLocalPlatform.h"
+#include "RkLocalState.h"
+
+using RkLocalPlatform::Call;
+using RkLocalPlatform::detail::State;
+using RkLocalPlatform::detail::WithState;
+namespace detail = RkLocalPlatform::detail;
+
+namespace {
+
+// A client name that names exactly one directory under the clients root.
+bool IsUsableClientName(const char* pszClient) {
+  if (pszClient == nullptr) return false;
+  std::string name(pszClient);
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::string JobResultsDirectoryOf(const std::string& client) {
+  return RkLocalPlatform::Root() + "/clients/" + client + "/JobResults";
+}
+
+std::string SubclientDirectoryOf(unsigned int nFirst, unsigned int nSecond) {
+  return RkLocalPlatform::Root() + "/subclients/" + std::to_string(nFirst) + "/" +
+         std::to_string(nSecond);
+}
+
+std::optional<std::string> ClientOfApplication(const std::string& applicationId) {
+  return WithState([&applicationId](State& s) -> std::optional<std::string> {
+    auto it = s.settings.applications.find(applicationId);
+    if (it == s.settings.applications.end()) return std::nullopt;
+    return it->second;
+  });
+}
+
+// A registered application's client.
+class LocalClient : public RKPI_Client {
+ public:
+  explicit LocalClient(std::string name) : m_strName(std::move(name)) {}
+
+  int getName(std::string& name, int /*nFlags*/) override {
+    detail::ThrowIfTold(Call::GetName);
+    int nResult = WithState([](State& s) { return s.settings.getNameResult; });
+    if (nResult != 0) return nResult;
+    name = m_strName;
+    return 0;
+  }
+
+ private:
+  std::string m_strName;
+};
+
+}  // namespace
+
+RKPI_PlatformBase::RKPI_PlatformBase()
+    : m_ulLastError(0),
+      m_bInvalid(WithState([](State& s) { return s.settings.platformInvalid; })) {}
+
+RKPI_PlatformBase::~RKPI_PlatformBase() = default;
+
+bool RKPI_PlatformBase::invalidRKPlatform() const { return m_bInvalid; }
+
+const char* RKPI_PlatformBase::getZentServerHostName() {
+  detail::ThrowIfTold(Call::GetZentServerHostName);
+  if (m_bInvalid) {
+    m_ulLastError = detail::kResultInvalidParameter;
+    return nullptr;
+  }
+  auto [failure, name] = WithState([](State& s) {
+    return std::make_pair(s.settings.zentServerHostNameFailure, s.settings.zentServerHostName);
+  });
+  if (failure) {
+    m_ulLastError = *failure;
+    return nullptr;
+  }
+  m_strHostName = std::move(name);
+  return m_strHostName.c_str();
+}
+
+RKPI_ZentClient::RKPI_ZentClient() = default;
+
+RKPI_ZentClient::~RKPI_ZentClient() = default;
+
+int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir,
+                                            char* pszAux1, char* pszAux2,
+                                            unsigned long ulCapacity) {
+  RkLocalPlatform::JobResultsDirectoryArgs args{detail::OptionalText(pszClient), ulCapacity};
+  auto [scribble, failure] = WithState([&args](State& s) {
+    s.settings.jobResultsDirectoryCalls.push_back(std::move(args));
+    return std::make_pair(s.settings.scribbleOnScratchBuffers,
+                          s.settings.jobResultsDirectoryFailure);
+  });
+  detail::ThrowIfTold(Call::GetJobResultsDirectory);
+
+  // Whatever the caller's capacity, no text of ours is longer than this.
+  const std::size_t capacity =
+      std::min<std::size_t>(ulCapacity, detail::kJobResultsDirCapacity);
+  if (scribble) {
+    // Junk without a terminator, to the last byte the caller allowed.
+    for (char* pszAux : {pszAux1, pszAux2}) {
+      if (pszAux != nullptr) std::memset(pszAux, '#', capacity);
+    }
+  }
+  if (m_bInvalid) {
+    m_ulLastError = detail::kResultInvalidParameter;
+    return 0;
+  }
+  if (failure) {
+    m_ulLastError = *failure;
+    return 0;
+  }
+  if (!IsUsableClientName(pszClient) || pszDir == nullptr) {
+    m_ulLastError = detail::kResultInvalidParameter;
+    return 0;
+  }
+  if (!detail::CopyOut(JobResultsDirectoryOf(pszClient), pszDir, capacity)) {
+    m_ulLastError = detail::kResultInsufficientBuffer;
+    return 0;
+  }
+  m_ulLastError = 0;
+  return 1;
+}
+
+void RKPI_Focus::setFocusClientName(const char* pszName) {
+  WithState([pszName](State& s) {
+    s.settings.focusClient = pszName ? s.names.insert(pszName).first->c_str() : nullptr;
+  });
+}
+
+const char* RKPI_Focus::getFocusClientName(bool bUseDefault) {
+  const char* pszFocus = WithState([](State& s) { return s.settings.focusClient; });
+  if (pszFocus == nullptr && bUseDefault) return detail::kLocalClientName;
+  return pszFocus;
+}
+
+RKPI_Client::~RKPI_Client() = default;
+
+class ApplicationIdState {
+ public:
+  explicit ApplicationIdState(std::string id) : m_strId(std::move(id)) {}
+
+  // The application's client, looked up once; null when it is unknown.
+  RKPI_Client* Client() {
+    if (!m_client) {
+      std::optional<std::string> name = ClientOfApplication(m_strId);
+      if (name) m_client.emplace(std::move(*name));
+    }
+    return m_client ? &*m_client : nullptr;
+  }
+
+ private:
+  std::string m_strId;
+  std::optional<LocalClient> m_client;
+};
+
+ApplicationId::ApplicationId(const std::string& strApplicationId)
+    : m_pState(std::make_unique<ApplicationIdState>(strApplicationId)) {}
+
+ApplicationId::~ApplicationId() = default;
+
+int ApplicationId::getApplicationId(void* /*pContext*/) {
+  detail::ThrowIfTold(Call::GetApplicationId);
+  int nResult = WithState([](State& s) { return s.settings.getApplicationIdResult; });
+  if (nResult != 0) return nResult;
+  return m_pState->Client() ? 0 : detail::kResultNotFound;
+}
+
+RKPI_Client* ApplicationId::getClient(void* /*pContext*/) {
+  detail::ThrowIfTold(Call::GetClient);
+  if (WithState([](State& s) { return s.settings.getClientFails; })) return nullptr;
+  return m_pState->Client();
+}
+
+int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
+  auto [nResult, dir] = WithState([nFirst, nSecond](State& s) {
+    s.settings.subclientDirCalls.push_back({nFirst, nSecond});
+    return std::make_pair(s.settings.subclientDirResult, s.settings.subclientDir);
+  });
+  detail::ThrowIfTold(Call::GetSubclientDir);
+  if (nResult != 0) return nResult;
+  if (pszDir == nullptr) return detail::kResultInvalidParameter;
+  if (!detail::CopyOut(dir ? *dir : SubclientDirectoryOf(nFirst, nSecond), pszDir,
+                       detail::kSubclientDirCapacity)) {
+    return detail::kResultInsufficientBuffer;
+  }
+  return 0;
+}
