@@ -1,1 +1,111 @@
 #include "DisplayTable.h"
+
+#include <iterator>
+#include <type_traits>
+
+namespace {
+
+// A row missing either name ends the table, so the narrow and the wide
+// rendering always see the same rows.
+template <typename Row>
+bool IsEnd(const Row& row) {
+  return row.pszName == nullptr || row.pwszName == nullptr;
+}
+
+template <typename CharT, typename Row>
+const CharT* NameOf(const Row& row) {
+  if constexpr (std::is_same_v<CharT, char>) {
+    return row.pszName;
+  } else {
+    return row.pwszName;
+  }
+}
+
+// Appends the digits of `nValue` in `nBase` (10 or 16), without a prefix.
+template <typename CharT>
+void AppendNumber(std::basic_string<CharT>& text, unsigned int nValue,
+                  unsigned int nBase) {
+  CharT digits[10];  // a 32-bit value has at most 10 decimal digits
+  CharT* first = std::end(digits);
+  do {
+    *--first = static_cast<CharT>("0123456789abcdef"[nValue % nBase]);
+    nValue /= nBase;
+  } while (nValue != 0);
+  text.append(first, std::end(digits));
+}
+
+template <typename CharT>
+std::basic_string<CharT> RenderEnum(const _DISPLAY_ENUM_INFO_TABLE* pTable,
+                                    unsigned int nValue) {
+  for (const auto* row = pTable; row != nullptr && !IsEnd(*row); ++row) {
+    if (row->nValue == nValue) return NameOf<CharT>(*row);
+  }
+  std::basic_string<CharT> text;
+  AppendNumber(text, nValue, 10);
+  return text;
+}
+
+// A row names the pattern nValue within the bits nMask. A zero pattern names
+// nothing, so no row matches 0.
+bool Contains(const _DISPLAY_BITS_INFO_TABLE& row, unsigned int nValue) {
+  return row.nValue != 0 && (nValue & row.nMask) == row.nValue;
+}
+
+// Whether another row contained in `nValue` names all of `row`'s bits and
+// more, or the same bits earlier in the table: that row speaks for this one.
+bool IsOutranked(const _DISPLAY_BITS_INFO_TABLE* pTable,
+                 const _DISPLAY_BITS_INFO_TABLE* row, unsigned int nValue) {
+  for (const auto* other = pTable; !IsEnd(*other); ++other) {
+    if (other == row || !Contains(*other, nValue) ||
+        (other->nMask & row->nMask) != row->nMask) {
+      continue;
+    }
+    if (other->nMask != row->nMask || other < row) return true;
+  }
+  return false;
+}
+
+template <typename CharT>
+std::basic_string<CharT> RenderBits(const _DISPLAY_BITS_INFO_TABLE* pTable,
+                                    unsigned int nValue) {
+  std::basic_string<CharT> text;
+  unsigned int nCovered = 0;
+  for (const auto* row = pTable; row != nullptr && !IsEnd(*row); ++row) {
+    if (!Contains(*row, nValue)) continue;
+    nCovered |= row->nMask;
+    if (IsOutranked(pTable, row, nValue)) continue;
+    if (!text.empty()) text.push_back(CharT('|'));
+    text.append(NameOf<CharT>(*row));
+  }
+  const unsigned int nRest = nValue & ~nCovered;
+  if (nRest != 0) {
+    if (!text.empty()) text.push_back(CharT('|'));
+    text.push_back(CharT('0'));
+    text.push_back(CharT('x'));
+    AppendNumber(text, nRest, 16);
+  }
+  if (text.empty()) text.push_back(CharT('0'));  // only 0 names nothing
+  return text;
+}
+
+}  // namespace
+
+std::string CDisplayEnumBase::AsString(_DISPLAY_ENUM_INFO_TABLE* pTable,
+                                       unsigned int nValue) {
+  return RenderEnum<char>(pTable, nValue);
+}
+
+std::wstring CDisplayEnumBase::AsWstring(_DISPLAY_ENUM_INFO_TABLE* pTable,
+                                         unsigned int nValue) {
+  return RenderEnum<wchar_t>(pTable, nValue);
+}
+
+std::string CDisplayBitsBase::AsString(_DISPLAY_BITS_INFO_TABLE* pTable,
+                                       unsigned int nValue) {
+  return RenderBits<char>(pTable, nValue);
+}
+
+std::wstring CDisplayBitsBase::AsWstring(_DISPLAY_BITS_INFO_TABLE* pTable,
+                                         unsigned int nValue) {
+  return RenderBits<wchar_t>(pTable, nValue);
+}
