@@ -28,13 +28,20 @@ class NoDestructor {
 
 const char* CallName(Call call) {
   switch (call) {
-    case Call::Init: return "init";
-    case Call::GetZentServerHostName: return "getZentServerHostName";
-    case Call::GetJobResultsDirectory: return "getJobResultsDirectory";
-    case Call::GetApplicationId: return "getApplicationId";
-    case Call::GetClient: return "getClient";
-    case Call::GetName: return "getName";
-    case Call::GetSubclientDir: return "GetSubclientDir";
+    case Call::Init:
+      return "init";
+    case Call::GetZentServerHostName:
+      return "getZentServerHostName";
+    case Call::GetJobResultsDirectory:
+      return "getJobResultsDirectory";
+    case Call::GetApplicationId:
+      return "getApplicationId";
+    case Call::GetClient:
+      return "getClient";
+    case Call::GetName:
+      return "getName";
+    case Call::GetSubclientDir:
+      return "GetSubclientDir";
   }
   return "unknown call";
 }
@@ -44,7 +51,8 @@ std::string DirectoryFromEnvironment(const char* pszVariable) {
   const char* pszValue = std::getenv(pszVariable);
   if (pszValue == nullptr || *pszValue == '\0') return std::string();
   std::string dir(pszValue);
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  while (dir.size() > 1 && dir.back() == '/')
+    dir.pop_back();
   return dir;
 }
 
@@ -64,13 +72,18 @@ State& UnlockedState() {
 
 void ThrowIfTold(Call call) {
   bool bThrow = WithState([call](State& s) { return s.settings.throwingCalls.count(call) != 0; });
-  if (bThrow) throw std::runtime_error(std::string("local platform: ") + CallName(call) + " failed");
+  if (bThrow)
+    throw std::runtime_error(std::string("local platform: ") + CallName(call) + " failed");
 }
 
 bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity) {
   if (pszBuffer == nullptr || text.size() >= capacity) return false;
   std::memcpy(pszBuffer, text.c_str(), text.size() + 1);
   return true;
+}
+
+void FillUnterminated(char* pszBuffer, std::size_t capacity) {
+  if (pszBuffer != nullptr) std::memset(pszBuffer, '#', capacity);
 }
 
 }  // namespace detail
@@ -130,6 +143,10 @@ void FailJobResultsDirectory(unsigned long code) {
 
 void ScribbleOnScratchBuffers(bool scribble) {
   WithState([scribble](State& s) { s.settings.scribbleOnScratchBuffers = scribble; });
+}
+
+void WriteUnterminatedDirectories(bool unterminated) {
+  WithState([unterminated](State& s) { s.settings.unterminatedDirectories = unterminated; });
 }
 
 void FailGetApplicationId(int result) {

@@ -80,6 +80,9 @@ RKJOBCLIENT_API void FailZentServerHostName(unsigned long code);
 RKJOBCLIENT_API void FailJobResultsDirectory(unsigned long code);
 // getJobResultsDirectory fills the second and third buffers with junk.
 RKJOBCLIENT_API void ScribbleOnScratchBuffers(bool scribble);
+// getJobResultsDirectory and GetSubclientDir fill their whole output buffer
+// with text and no terminating NUL, and report success.
+RKJOBCLIENT_API void WriteUnterminatedDirectories(bool unterminated);
 // getApplicationId returns `result`.
 RKJOBCLIENT_API void FailGetApplicationId(int result);
 // getClient returns null.

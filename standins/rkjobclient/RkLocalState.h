@@ -45,6 +45,7 @@ struct Settings {
   std::optional<unsigned long> zentServerHostNameFailure;
   std::optional<unsigned long> jobResultsDirectoryFailure;
   bool scribbleOnScratchBuffers = false;
+  bool unterminatedDirectories = false;
   int getApplicationIdResult = 0;
   bool getClientFails = false;
   int getNameResult = 0;
@@ -88,6 +89,9 @@ inline std::optional<std::string> OptionalText(const char* psz) {
 // Copies `text` and its NUL into `pszBuffer` when it fits in `capacity`
 // bytes; false, with nothing written, when it does not.
 bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity);
+
+// Fills all `capacity` bytes of `pszBuffer` with text and no NUL.
+void FillUnterminated(char* pszBuffer, std::size_t capacity);
 
 }  // namespace detail
 }  // namespace RkLocalPlatform

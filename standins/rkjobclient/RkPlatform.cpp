@@ -1,7 +1,6 @@
 #include "RkPlatform.h"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -40,6 +39,19 @@ std::optional<std::string> ClientOfApplication(const std::string& applicationId)
   });
 }
 
+// What the controls tell a directory lookup to do, read in one step.
+struct DirectoryOrders {
+  std::optional<unsigned long> failure;
+  bool unterminated;
+  bool scribble;
+};
+
+struct SubclientOrders {
+  int nResult;
+  bool unterminated;
+  std::optional<std::string> dir;
+};
+
 // A registered application's client.
 class LocalClient : public RKPI_Client {
  public:
@@ -65,7 +77,9 @@ RKPI_PlatformBase::RKPI_PlatformBase()
 
 RKPI_PlatformBase::~RKPI_PlatformBase() = default;
 
-bool RKPI_PlatformBase::invalidRKPlatform() const { return m_bInvalid; }
+bool RKPI_PlatformBase::invalidRKPlatform() const {
+  return m_bInvalid;
+}
 
 const char* RKPI_PlatformBase::getZentServerHostName() {
   detail::ThrowIfTold(Call::GetZentServerHostName);
@@ -88,33 +102,34 @@ RKPI_ZentClient::RKPI_ZentClient() = default;
 
 RKPI_ZentClient::~RKPI_ZentClient() = default;
 
-int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir,
-                                            char* pszAux1, char* pszAux2,
-                                            unsigned long ulCapacity) {
+int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir, char* pszAux1,
+                                            char* pszAux2, unsigned long ulCapacity) {
   RkLocalPlatform::JobResultsDirectoryArgs args{detail::OptionalText(pszClient), ulCapacity};
-  auto [scribble, failure] = WithState([&args](State& s) {
+  DirectoryOrders told = WithState([&args](State& s) {
     s.settings.jobResultsDirectoryCalls.push_back(std::move(args));
-    return std::make_pair(s.settings.scribbleOnScratchBuffers,
-                          s.settings.jobResultsDirectoryFailure);
+    return DirectoryOrders{s.settings.jobResultsDirectoryFailure,
+                           s.settings.unterminatedDirectories, s.settings.scribbleOnScratchBuffers};
   });
   detail::ThrowIfTold(Call::GetJobResultsDirectory);
 
   // Whatever the caller's capacity, no text of ours is longer than this.
-  const std::size_t capacity =
-      std::min<std::size_t>(ulCapacity, detail::kJobResultsDirCapacity);
-  if (scribble) {
-    // Junk without a terminator, to the last byte the caller allowed.
-    for (char* pszAux : {pszAux1, pszAux2}) {
-      if (pszAux != nullptr) std::memset(pszAux, '#', capacity);
-    }
+  const std::size_t capacity = std::min<std::size_t>(ulCapacity, detail::kJobResultsDirCapacity);
+  if (told.scribble) {
+    detail::FillUnterminated(pszAux1, capacity);
+    detail::FillUnterminated(pszAux2, capacity);
   }
   if (m_bInvalid) {
     m_ulLastError = detail::kResultInvalidParameter;
     return 0;
   }
-  if (failure) {
-    m_ulLastError = *failure;
+  if (told.failure) {
+    m_ulLastError = *told.failure;
     return 0;
+  }
+  if (told.unterminated && pszDir != nullptr) {
+    detail::FillUnterminated(pszDir, capacity);
+    m_ulLastError = 0;
+    return 1;
   }
   if (!IsUsableClientName(pszClient) || pszDir == nullptr) {
     m_ulLastError = detail::kResultInvalidParameter;
@@ -179,14 +194,19 @@ RKPI_Client* ApplicationId::getClient(void* /*pContext*/) {
 }
 
 int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
-  auto [nResult, dir] = WithState([nFirst, nSecond](State& s) {
+  SubclientOrders told = WithState([nFirst, nSecond](State& s) {
     s.settings.subclientDirCalls.push_back({nFirst, nSecond});
-    return std::make_pair(s.settings.subclientDirResult, s.settings.subclientDir);
+    return SubclientOrders{s.settings.subclientDirResult, s.settings.unterminatedDirectories,
+                           s.settings.subclientDir};
   });
   detail::ThrowIfTold(Call::GetSubclientDir);
-  if (nResult != 0) return nResult;
+  if (told.nResult != 0) return told.nResult;
   if (pszDir == nullptr) return detail::kResultInvalidParameter;
-  if (!detail::CopyOut(dir ? *dir : SubclientDirectoryOf(nFirst, nSecond), pszDir,
+  if (told.unterminated) {
+    detail::FillUnterminated(pszDir, detail::kSubclientDirCapacity);
+    return 0;
+  }
+  if (!detail::CopyOut(told.dir ? *told.dir : SubclientDirectoryOf(nFirst, nSecond), pszDir,
                        detail::kSubclientDirCapacity)) {
     return detail::kResultInsufficientBuffer;
   }
