@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "DisplayTable.h"
 #include "FXString.h"
 #include "rkcast.h"
 
@@ -147,3 +148,29 @@ CQiError CArguments::GetBlockLevelMetaInfo(CCommandLineArgumentsPtr pArgs,
 }
 
 // Scan mode and reasons.
+
+namespace {
+
+// Not const: the renderer takes a mutable pointer, though nothing writes here.
+#define UMX_BITS_ROW(name, value) {value, value, #name, L"" #name, nullptr},
+_DISPLAY_BITS_INFO_TABLE s_dtScanModeReason[] = {
+    UMX_SCAN_MODE_REASON_BITS(UMX_BITS_ROW)
+    {0, 0, nullptr, nullptr, nullptr},
+};
+#undef UMX_BITS_ROW
+
+}  // namespace
+
+BScanModeReason::BScanModeReason() : m_value(0) {}
+
+BScanModeReason::BScanModeReason(unsigned int nValue) : m_value(nValue) {}
+
+BScanModeReason::~BScanModeReason() = default;
+
+std::string BScanModeReason::AsString(unsigned int nValue) {
+  return CDisplayBitsBase::AsString(s_dtScanModeReason, nValue);
+}
+
+std::wstring BScanModeReason::AsWstring(unsigned int nValue) {
+  return CDisplayBitsBase::AsWstring(s_dtScanModeReason, nValue);
+}
