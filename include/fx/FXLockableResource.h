@@ -61,8 +61,10 @@ class UMX_CAPABILITY("mutex") FXLockableResource {
   std::atomic<std::uint32_t> m_dwOwnerThreadId;
 };
 
-static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t),
-              "the owner id keeps the size of a plain 32-bit field");
+static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
+                  alignof(std::atomic<std::uint32_t>) == alignof(std::uint32_t) &&
+                  std::atomic<std::uint32_t>::is_always_lock_free,
+              "the owner id keeps the size and place of a plain 32-bit field");
 
 inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) {
   return TryLock();

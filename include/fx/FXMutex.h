@@ -15,8 +15,9 @@ class UMX_CAPABILITY("mutex") FXMutex : public FXLockableResource {
  public:
   FXMutex() : m_nHoldCount(0) { FXMutex::Init(); }
 
-  // Releases the holds of the destroying thread; holds of other threads are
-  // theirs to release, and a mutex still held elsewhere is not destroyed.
+  // Releases the holds of the destroying thread. Holds of other threads are
+  // theirs to release: destroying a mutex that another thread holds is a
+  // caller's error.
   ~FXMutex() override UMX_NO_THREAD_SAFETY_ANALYSIS {
     while (m_nHoldCount > 0 && GetOwnerThreadId() == GetCurrentThreadId()) {
       FXMutex::Unlock();
@@ -58,6 +59,8 @@ class UMX_CAPABILITY("mutex") FXMutex : public FXLockableResource {
     (void)pthread_mutexattr_destroy(&attributes);
   }
 
+  // Meaningful to the holder, or to a thread that knows no other thread
+  // changes it meanwhile; it is not read under the lock.
   std::int32_t GetHoldCount() const { return m_nHoldCount; }
 
  private:
