@@ -18,8 +18,8 @@ constexpr char kPathSeparators[] = "/\\";
 // Reads option `pszName` into `value`. A missing option comes back as the
 // command line's error with the accessor's `location` pushed onto it; an
 // empty command line pointer is refused before anything is read.
-CQiError ReadOption(const CCommandLineArgumentsPtr& pArgs, const char* pszName,
-                    std::string& value, const FXCodeLocation& location) {
+CQiError ReadOption(const CCommandLineArgumentsPtr& pArgs, const char* pszName, std::string& value,
+                    const FXCodeLocation& location) {
   if (!pArgs) {
     return FXErrorUtil::ErrorWin32(location, ERROR_INVALID_PARAMETER,
                                    "Command line arguments not given, Option=%s", pszName);
@@ -47,9 +47,8 @@ ULONG ToUlong(const std::string& text) {
 
 }  // namespace
 
-CQiError CArguments::GetApplicationId(CCommandLineArgumentsPtr pArgs,
-                                      std::string& strApplicationId, ULONG& nZentCellId,
-                                      ULONG& nApplicationNumber) {
+CQiError CArguments::GetApplicationId(CCommandLineArgumentsPtr pArgs, std::string& strApplicationId,
+                                      ULONG& nZentCellId, ULONG& nApplicationNumber) {
   std::string value;
   CQiError error = ReadOption(pArgs, "a", value, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
@@ -65,8 +64,8 @@ CQiError CArguments::GetApplicationId(CCommandLineArgumentsPtr pArgs,
   strApplicationId = value;
   nZentCellId = ToUlong(parts[0]);
   nApplicationNumber = ToUlong(parts[1]);
-  std::printf("ApplicationId=%s, ZentCellId=%u, ApplicationNumber=%u\n",
-              strApplicationId.c_str(), nZentCellId, nApplicationNumber);
+  std::printf("ApplicationId=%s, ZentCellId=%u, ApplicationNumber=%u\n", strApplicationId.c_str(),
+              nZentCellId, nApplicationNumber);
   return CQiError::Success();
 }
 
@@ -79,8 +78,7 @@ CQiError CArguments::GetJobId(CCommandLineArgumentsPtr pArgs, LONGLONG& nJobId) 
   return CQiError::Success();
 }
 
-CQiError CArguments::GetClientName(CCommandLineArgumentsPtr pArgs,
-                                   std::string& strClientName) {
+CQiError CArguments::GetClientName(CCommandLineArgumentsPtr pArgs, std::string& strClientName) {
   CQiError error = ReadOption(pArgs, "cn", strClientName, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
   FXString::TrimRight(strClientName, kPathSeparators);
@@ -104,8 +102,7 @@ CQiError CArguments::GetInstance(CCommandLineArgumentsPtr pArgs, std::string& st
   return CQiError::Success();
 }
 
-CQiError CArguments::GetJobManagerToken(CCommandLineArgumentsPtr pArgs,
-                                        std::string& strToken) {
+CQiError CArguments::GetJobManagerToken(CCommandLineArgumentsPtr pArgs, std::string& strToken) {
   CQiError error = ReadOption(pArgs, "jt", strToken, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
   std::printf("JobManagerToken=%s\n", strToken.c_str());
@@ -121,8 +118,7 @@ CQiError CArguments::GetStorenodeName(CCommandLineArgumentsPtr pArgs,
   return CQiError::Success();
 }
 
-CQiError CArguments::GetSnapBackupJobId(CCommandLineArgumentsPtr pArgs,
-                                        LONGLONG& nSnapJobId) {
+CQiError CArguments::GetSnapBackupJobId(CCommandLineArgumentsPtr pArgs, LONGLONG& nSnapJobId) {
   std::string value;
   CQiError error = ReadOption(pArgs, "snapjid", value, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
@@ -140,8 +136,7 @@ CQiError CArguments::GetSyntheticFull(CCommandLineArgumentsPtr pArgs, bool& bSyn
 
 CQiError CArguments::GetBlockLevelMetaInfo(CCommandLineArgumentsPtr pArgs,
                                            bool& bBlockLevelMetaInfo) {
-  CQiError error =
-      ReadFlag(pArgs, "MetaDataEnabled", bBlockLevelMetaInfo, FX_CODE_LOCATION(kUnit));
+  CQiError error = ReadFlag(pArgs, "MetaDataEnabled", bBlockLevelMetaInfo, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
   std::printf("BlockLevelMetadata=%s\n", bBlockLevelMetaInfo ? "ON" : "OFF");
   return CQiError::Success();

@@ -9,8 +9,7 @@ constexpr char kUnit[] = "CommandLineArguments";
 // "-name" is an option; "-" alone and "-<digit>..." are values, so negative
 // numbers and application ids like "-1:5" can follow an option.
 bool IsOption(const char* pszToken) {
-  return pszToken[0] == '-' && pszToken[1] != '\0' &&
-         !(pszToken[1] >= '0' && pszToken[1] <= '9');
+  return pszToken[0] == '-' && pszToken[1] != '\0' && !(pszToken[1] >= '0' && pszToken[1] <= '9');
 }
 
 }  // namespace

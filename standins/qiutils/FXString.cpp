@@ -55,8 +55,7 @@ std::string FXString::Format(const char* pszFormat, ...) {
   return text;
 }
 
-CQiError FXPath::Append(std::string& path, const std::string& component,
-                        unsigned int /*nFlags*/) {
+CQiError FXPath::Append(std::string& path, const std::string& component, unsigned int /*nFlags*/) {
   if (path.empty()) {
     path = component;
     return CQiError::Success();

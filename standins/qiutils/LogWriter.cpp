@@ -45,9 +45,8 @@ CStreamLogWriter::~CStreamLogWriter() {
   }
 }
 
-void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine,
-                                std::int64_t nJobId, int nContext, const char* pszFormat,
-                                ...) {
+void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId,
+                                int nContext, const char* pszFormat, ...) {
   if (m_pStream == nullptr || nLevel > m_nLevel) return;
   va_list args;
   va_start(args, pszFormat);
@@ -63,4 +62,6 @@ void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine,
   std::fflush(m_pStream);
 }
 
-int CStreamLogWriter::GetLogLevel() { return m_nLevel; }
+int CStreamLogWriter::GetLogLevel() {
+  return m_nLevel;
+}

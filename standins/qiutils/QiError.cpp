@@ -68,9 +68,8 @@ const std::vector<FXErrorFrame>& CQiError::GetFrames() const {
 std::string CQiError::Format() const {
   if (!m_pRecord) return "success";
   const char* pszKind = m_pRecord->m_eKind == FXErrorKind::Win32 ? "Win32" : "RKResult";
-  std::string text = FXString::Format("error 0x%08X (%s %lld)",
-                                      static_cast<unsigned int>(m_nCode), pszKind,
-                                      static_cast<long long>(m_pRecord->m_nOriginalCode));
+  std::string text = FXString::Format("error 0x%08X (%s %lld)", static_cast<unsigned int>(m_nCode),
+                                      pszKind, static_cast<long long>(m_pRecord->m_nOriginalCode));
   // Newest frame first: each one was caused by the one after it.
   const char* pszJoint = ": ";
   for (auto it = m_pRecord->m_frames.rbegin(); it != m_pRecord->m_frames.rend(); ++it) {
