@@ -1,0 +1,35 @@
+# Dependencies of a cross build. The target root has neither Boost nor
+# GoogleTest: Boost is header-only for this project, so its headers come from
+# the host; GoogleTest and GoogleMock are built from the sources Debian ships.
+
+set(UMX_HOST_BOOST_ROOT /usr/include CACHE PATH "Host directory holding Boost's headers")
+set(UMX_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest source tree to build")
+
+set(umx_boost_version_header ${UMX_HOST_BOOST_ROOT}/boost/version.hpp)
+if(NOT EXISTS ${umx_boost_version_header})
+  message(FATAL_ERROR "Boost headers not found under ${UMX_HOST_BOOST_ROOT}")
+endif()
+file(STRINGS ${umx_boost_version_header} umx_boost_version REGEX "^#define BOOST_VERSION [0-9]+$")
+string(REGEX REPLACE "^#define BOOST_VERSION " "" umx_boost_version "${umx_boost_version}")
+if(umx_boost_version LESS 107400)
+  message(FATAL_ERROR "Boost 1.74 or later is required, found ${umx_boost_version}")
+endif()
+
+# The include directory holds nothing but Boost, so the rest of the host's
+# headers stay out of the target build.
+set(umx_boost_include_dir ${CMAKE_BINARY_DIR}/host-boost)
+file(MAKE_DIRECTORY ${umx_boost_include_dir})
+file(CREATE_LINK ${UMX_HOST_BOOST_ROOT}/boost ${umx_boost_include_dir}/boost SYMBOLIC)
+add_library(Boost::headers INTERFACE IMPORTED GLOBAL)
+set_target_properties(Boost::headers PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${umx_boost_include_dir})
+
+if(UMX_BUILD_TESTS)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(${UMX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  foreach(umx_gtest_target IN ITEMS gtest gmock gtest_main)
+    if(NOT TARGET GTest::${umx_gtest_target})
+      add_library(GTest::${umx_gtest_target} ALIAS ${umx_gtest_target})
+    endif()
+  endforeach()
+endif()
