@@ -5,6 +5,7 @@
 #include <future>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -81,6 +82,12 @@ MutexState StateOf(const FXMutex& mutex) {
 }
 
 const MutexState kFree{0, 0};
+
+// Names the table-driven cases in test listings.
+template <typename Case>
+auto operator<<(std::ostream& os, const Case& c) -> decltype(c.name, os) {
+  return os << c.name;
+}
 
 template <typename Case>
 std::string NameOf(const testing::TestParamInfo<Case>& param) {
