@@ -83,6 +83,15 @@ MutexState StateOf(const FXMutex& mutex) {
 
 const MutexState kFree{0, 0};
 
+// Whether the calling thread could take the mutex, and what it saw while it
+// held it; released again before returning.
+std::optional<MutexState> TakeAndRelease(FXMutex& mutex) UMX_NO_THREAD_SAFETY_ANALYSIS {
+  if (!mutex.TryLock()) return std::nullopt;
+  const MutexState held = StateOf(mutex);
+  mutex.Unlock();
+  return held;
+}
+
 // Names the table-driven cases in test listings.
 template <typename Case>
 auto operator<<(std::ostream& os, const Case& c) -> decltype(c.name, os) {
@@ -123,14 +132,7 @@ TEST(FXMutex, OwnerAndHoldCountFollowEveryRecursiveStep) {
 
 TEST(FXMutex, AnotherThreadAcquiresOnlyAfterTheLastRelease) {
   FXMutex mutex;
-  auto tryFromOtherThread = [&] {
-    return OnAnotherThread([&] {
-      if (!mutex.TryLock()) return std::optional<MutexState>();
-      const MutexState held = StateOf(mutex);
-      Release(mutex);
-      return std::optional<MutexState>(held);
-    });
-  };
+  auto tryFromOtherThread = [&] { return OnAnotherThread([&] { return TakeAndRelease(mutex); }); };
   Acquire(mutex);
   Acquire(mutex);
   EXPECT_FALSE(tryFromOtherThread());
@@ -216,11 +218,7 @@ TEST(FXMutex, SurplusUnlockIsRefusedAndChangesNothing) {
   EXPECT_EQ(recorder.Results()[0], 0);
   EXPECT_NE(recorder.Results()[1], 0);
   EXPECT_EQ(StateOf(mutex), kFree);
-  EXPECT_TRUE(OnAnotherThread([&] {
-    const bool acquired = mutex.TryLock();
-    if (acquired) Release(mutex);
-    return acquired;
-  }));
+  EXPECT_TRUE(OnAnotherThread([&] { return TakeAndRelease(mutex); }));
 }
 
 class FXMutexDestruction : public testing::TestWithParam<int> {};
