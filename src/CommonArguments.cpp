@@ -47,6 +47,9 @@ ULONG ToUlong(const std::string& text) {
 
 }  // namespace
 
+// The command line is taken by value: that is the exported signature.
+// NOLINTBEGIN(performance-unnecessary-value-param)
+
 CQiError CArguments::GetApplicationId(CCommandLineArgumentsPtr pArgs, std::string& strApplicationId,
                                       ULONG& nZentCellId, ULONG& nApplicationNumber) {
   std::string value;
@@ -141,6 +144,8 @@ CQiError CArguments::GetBlockLevelMetaInfo(CCommandLineArgumentsPtr pArgs,
   std::printf("BlockLevelMetadata=%s\n", bBlockLevelMetaInfo ? "ON" : "OFF");
   return CQiError::Success();
 }
+
+// NOLINTEND(performance-unnecessary-value-param)
 
 // Scan mode and reasons.
 

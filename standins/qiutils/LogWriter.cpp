@@ -39,7 +39,7 @@ CStreamLogWriter::CStreamLogWriter(const char* pszPath, int nLevel)
 CStreamLogWriter::~CStreamLogWriter() {
   if (m_pStream == nullptr) return;
   if (m_bOwnsStream) {
-    std::fclose(m_pStream);
+    std::fclose(m_pStream);  // NOLINT(cppcoreguidelines-owning-memory): owned since open
   } else {
     std::fflush(m_pStream);
   }
