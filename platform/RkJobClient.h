@@ -6,7 +6,7 @@
 
 #include "RkJobClientExport.h"
 
-typedef std::int64_t RKJobID;
+typedef long long RKJobID;  // the same type as LONGLONG
 
 // Platform types, handed on unchanged; 32 bits wide.
 enum RKS_PLATFORMTYPE : std::int32_t {

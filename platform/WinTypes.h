@@ -6,7 +6,7 @@
 // 32-bit on every target: the product's interfaces predate LP64, so ULONG is
 // not the platform's `unsigned long`.
 typedef std::uint32_t ULONG;
-typedef std::int64_t LONGLONG;
+typedef long long LONGLONG;  // the type strtoll and "%lld" work with
 
 // Windows error codes the library reports.
 enum : ULONG {
