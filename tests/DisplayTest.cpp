@@ -115,11 +115,17 @@ TEST(DisplayRenderer, WalksPastZeroValueToTheUnnamedRow) {
   EXPECT_EQ(CDisplayEnumBase::AsString(table, 9), "9");
 }
 
-TEST(DisplayRenderer, RowMissingOneNameEndsTheTableForBothWidths) {
-  _DISPLAY_ENUM_INFO_TABLE table[] = {{1, 0, "ONE", nullptr, nullptr},
-                                      {0, 0, nullptr, nullptr, nullptr}};
-  EXPECT_EQ(CDisplayEnumBase::AsString(table, 1), "1");
-  EXPECT_EQ(CDisplayEnumBase::AsWstring(table, 1), L"1");
+// The narrow name ends the table; a missing wide name is the narrow one
+// widened.
+TEST(DisplayRenderer, HalfNamedRowsRenderAlikeInBothWidths) {
+  _DISPLAY_ENUM_INFO_TABLE enumTable[] = {{1, 0, "ONE", nullptr, nullptr},
+                                          {2, 0, nullptr, L"TWO", nullptr}};
+  EXPECT_EQ(CDisplayEnumBase::AsWstring(enumTable, 1), L"ONE");
+  EXPECT_EQ(CDisplayEnumBase::AsString(enumTable, 2), "2");
+  EXPECT_EQ(CDisplayEnumBase::AsWstring(enumTable, 2), L"2");
+  _DISPLAY_BITS_INFO_TABLE bitsTable[] = {{1, 1, "ONE", nullptr, nullptr},
+                                          {2, 2, nullptr, L"TWO", nullptr}};
+  EXPECT_EQ(CDisplayBitsBase::AsWstring(bitsTable, 3), L"ONE|0x2");
 }
 
 TEST(DisplayRenderer, NullTableRendersAsEmptyTable) {

@@ -5,19 +5,31 @@
 
 namespace {
 
-// A row missing either name ends the table, so the narrow and the wide
-// rendering always see the same rows.
+// A table ends with the row without a narrow name. A row without a wide name
+// shows its narrow name widened, so both widths see the same rows and texts.
 template <typename Row>
 bool IsEnd(const Row& row) {
-  return row.pszName == nullptr || row.pwszName == nullptr;
+  return row.pszName == nullptr;
 }
 
+// The row's own name in the width of CharT; null for a missing wide name.
 template <typename CharT, typename Row>
 const CharT* NameOf(const Row& row) {
   if constexpr (std::is_same_v<CharT, char>) {
     return row.pszName;
   } else {
     return row.pwszName;
+  }
+}
+
+template <typename CharT, typename Row>
+void AppendName(std::basic_string<CharT>& text, const Row& row) {
+  if (const CharT* name = NameOf<CharT>(row)) {
+    text.append(name);
+    return;
+  }
+  for (const char* p = row.pszName; *p != '\0'; ++p) {
+    text.push_back(static_cast<CharT>(static_cast<unsigned char>(*p)));
   }
 }
 
@@ -38,7 +50,11 @@ template <typename CharT>
 std::basic_string<CharT> RenderEnum(const _DISPLAY_ENUM_INFO_TABLE* pTable,
                                     unsigned int nValue) {
   for (const auto* row = pTable; row != nullptr && !IsEnd(*row); ++row) {
-    if (row->nValue == nValue) return NameOf<CharT>(*row);
+    if (row->nValue != nValue) continue;
+    if (const CharT* name = NameOf<CharT>(*row)) return name;
+    std::basic_string<CharT> text;
+    AppendName(text, *row);
+    return text;
   }
   std::basic_string<CharT> text;
   AppendNumber(text, nValue, 10);
@@ -68,14 +84,22 @@ bool IsOutranked(const _DISPLAY_BITS_INFO_TABLE* pTable,
 template <typename CharT>
 std::basic_string<CharT> RenderBits(const _DISPLAY_BITS_INFO_TABLE* pTable,
                                     unsigned int nValue) {
-  std::basic_string<CharT> text;
+  // Only a row whose bits are all named by another contained row as well can
+  // be outranked; the others skip the search.
   unsigned int nCovered = 0;
+  unsigned int nCoveredTwice = 0;
   for (const auto* row = pTable; row != nullptr && !IsEnd(*row); ++row) {
     if (!Contains(*row, nValue)) continue;
+    nCoveredTwice |= nCovered & row->nMask;
     nCovered |= row->nMask;
-    if (IsOutranked(pTable, row, nValue)) continue;
+  }
+
+  std::basic_string<CharT> text;
+  for (const auto* row = pTable; row != nullptr && !IsEnd(*row); ++row) {
+    if (!Contains(*row, nValue)) continue;
+    if ((row->nMask & ~nCoveredTwice) == 0 && IsOutranked(pTable, row, nValue)) continue;
     if (!text.empty()) text.push_back(CharT('|'));
-    text.append(NameOf<CharT>(*row));
+    AppendName(text, *row);
   }
   const unsigned int nRest = nValue & ~nCovered;
   if (nRest != 0) {
