@@ -211,9 +211,13 @@ CQiError CJobReport::SetScanStatistics(unsigned int /*nStatistics*/) {
   return CQiError::Success();
 }
 
-CQiError CJobReport::SetNumberOfStreams(int /*nStreams*/) { return CQiError::Success(); }
+CQiError CJobReport::SetNumberOfStreams(int /*nStreams*/) {
+  return CQiError::Success();
+}
 
-CQiError CJobReport::SendJobComplete(EJobStatus /*eStatus*/) { return CQiError::Success(); }
+CQiError CJobReport::SendJobComplete(EJobStatus /*eStatus*/) {
+  return CQiError::Success();
+}
 
 CQiError CJobReport::SendPhaseComplete(EJobStatus /*eStatus*/) {
   return CQiError::Success();

@@ -10,22 +10,30 @@
 
 namespace {
 
-using NarrowFn = std::string (*)(unsigned int);
-using WideFn = std::wstring (*)(unsigned int);
-
 struct Rendering {
   const char* type;
-  NarrowFn narrow;
-  WideFn wide;
+  std::string (*narrow)(unsigned int);
+  std::wstring (*wide)(unsigned int);
   unsigned int value;
   const char* text;
 };
 
-void PrintTo(const Rendering& r, std::ostream* os) { *os << r.type << "(" << r.value << ")"; }
+void PrintTo(const Rendering& r, std::ostream* os) {
+  *os << r.type << "(" << r.value << ")";
+}
 
-#define UMX_RENDERING(Type, value, text) {#Type, &Type::AsString, &Type::AsWstring, value, text}
+std::wstring Widen(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+#define JS(value, text) \
+  { "EJobStatus", &EJobStatus::AsString, &EJobStatus::AsWstring, value, text }
+#define JF(value, text) \
+  { "EJobStatusFor", &EJobStatusFor::AsString, &EJobStatusFor::AsWstring, value, text }
+#define ST(value, text) \
+  { "EScanType", &EScanType::AsString, &EScanType::AsWstring, value, text }
+#define SM(value, text) \
+  { "BScanModeReason", &BScanModeReason::AsString, &BScanModeReason::AsWstring, value, text }
 
 class DisplayRendering : public testing::TestWithParam<Rendering> {};
 
@@ -38,113 +46,64 @@ TEST_P(DisplayRendering, NarrowAndWideNameTheSameText) {
 INSTANTIATE_TEST_SUITE_P(
     EveryRow, DisplayRendering,
     testing::ValuesIn(std::vector<Rendering>{
-        UMX_RENDERING(EJobStatus, 0, "JOBSTATUS_ERROR"),
-        UMX_RENDERING(EJobStatus, 1, "JMSUCCESS"),
-        UMX_RENDERING(EJobStatus, 2, "FAIL"),
-        UMX_RENDERING(EJobStatus, 3, "PARTIALSUCCESS"),
-        UMX_RENDERING(EJobStatus, 4, "KILLED"),
-        UMX_RENDERING(EJobStatus, 5, "STSTOPPED"),
-        UMX_RENDERING(EJobStatus, 6, "STINTERRUPTED"),
-        UMX_RENDERING(EJobStatus, 7, "JMANYSTATUS"),
-        UMX_RENDERING(EJobStatus, 8, "STSKIPPED"),
-        UMX_RENDERING(EJobStatus, 9, "DROPPED"),
-        UMX_RENDERING(EJobStatus, 10, "INSYNC"),
-        UMX_RENDERING(EJobStatus, 11, "OUTOFSYNC"),
-        UMX_RENDERING(EJobStatus, 12, "NOTATTEMPTED"),
-        UMX_RENDERING(EJobStatus, 13, "RKJOBSTATUS_STARTED"),
-        UMX_RENDERING(EJobStatusFor, 0, "JOBSTATUSFOR_ERROR"),
-        UMX_RENDERING(EJobStatusFor, 1, "PHASE"),
-        UMX_RENDERING(EJobStatusFor, 2, "JOB"),
+        JS(0, "JOBSTATUS_ERROR"), JS(1, "JMSUCCESS"), JS(2, "FAIL"), JS(3, "PARTIALSUCCESS"),
+        JS(4, "KILLED"), JS(5, "STSTOPPED"), JS(6, "STINTERRUPTED"), JS(7, "JMANYSTATUS"),
+        JS(8, "STSKIPPED"), JS(9, "DROPPED"), JS(10, "INSYNC"), JS(11, "OUTOFSYNC"),
+        JS(12, "NOTATTEMPTED"), JS(13, "RKJOBSTATUS_STARTED"), JF(0, "JOBSTATUSFOR_ERROR"),
+        JF(1, "PHASE"), JF(2, "JOB"),
         // Scan types and scan modes are numbered differently below 3.
-        UMX_RENDERING(EScanType, 0, "SCAN_TYPE_UNKNOWN"),
-        UMX_RENDERING(EScanType, 1, "CHANGE_JOURNAL"),
-        UMX_RENDERING(EScanType, 2, "CLASSIC"),
-        UMX_RENDERING(EScanType, 3, "MIXED"),
-        UMX_RENDERING(BScanModeReason, 0x1, "MODE_CLASSIC"),
-        UMX_RENDERING(BScanModeReason, 0x2, "MODE_CJ"),
-        UMX_RENDERING(BScanModeReason, 0x3, "MODE_MIXED"),
-        UMX_RENDERING(BScanModeReason, 0x100, "REASON_UNC_PATH"),
-        UMX_RENDERING(BScanModeReason, 0x200, "REASON_CJ_NOT_SUPPORTED"),
-        UMX_RENDERING(BScanModeReason, 0x400, "REASON_MOUNT_POINT"),
-        UMX_RENDERING(BScanModeReason, 0x800, "REASON_FS_MIGRATOR"),
-    }));
+        ST(0, "SCAN_TYPE_UNKNOWN"), ST(1, "CHANGE_JOURNAL"), ST(2, "CLASSIC"), ST(3, "MIXED"),
+        SM(0x1, "MODE_CLASSIC"), SM(0x2, "MODE_CJ"), SM(0x3, "MODE_MIXED"),
+        SM(0x100, "REASON_UNC_PATH"), SM(0x200, "REASON_CJ_NOT_SUPPORTED"),
+        SM(0x400, "REASON_MOUNT_POINT"), SM(0x800, "REASON_FS_MIGRATOR")}));
 
-INSTANTIATE_TEST_SUITE_P(
-    ValuesWithoutRow, DisplayRendering,
-    testing::ValuesIn(std::vector<Rendering>{
-        UMX_RENDERING(EJobStatus, 14, "14"),
-        UMX_RENDERING(EJobStatus, 0xFFFFFFFF, "4294967295"),
-        UMX_RENDERING(EJobStatusFor, 3, "3"),
-        UMX_RENDERING(EScanType, 4, "4"),
-        UMX_RENDERING(BScanModeReason, 0, "0"),
-        UMX_RENDERING(BScanModeReason, 0x1000, "0x1000"),
-    }));
+INSTANTIATE_TEST_SUITE_P(ValuesWithoutRow, DisplayRendering,
+                         testing::ValuesIn(std::vector<Rendering>{
+                             JS(14, "14"), JS(0xFFFFFFFF, "4294967295"), JF(3, "3"), ST(4, "4"),
+                             SM(0, "0"), SM(0x1000, "0x1000")}));
 
 INSTANTIATE_TEST_SUITE_P(
     BitCombinations, DisplayRendering,
     testing::ValuesIn(std::vector<Rendering>{
-        UMX_RENDERING(BScanModeReason, 0x102, "MODE_CJ|REASON_UNC_PATH"),
-        UMX_RENDERING(BScanModeReason, 0x302,
-                      "MODE_CJ|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED"),
-        UMX_RENDERING(BScanModeReason, 0x6, "MODE_CJ|0x4"),
-        UMX_RENDERING(BScanModeReason, 0xF03,
-                      "MODE_MIXED|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED|"
-                      "REASON_MOUNT_POINT|REASON_FS_MIGRATOR"),
-        UMX_RENDERING(BScanModeReason, 0xFFFFFFFF,
-                      "MODE_MIXED|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED|"
-                      "REASON_MOUNT_POINT|REASON_FS_MIGRATOR|0xfffff0fc"),
-    }));
+        SM(0x102, "MODE_CJ|REASON_UNC_PATH"),
+        SM(0x302, "MODE_CJ|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED"), SM(0x6, "MODE_CJ|0x4"),
+        SM(0xFFFFFFFF,
+           "MODE_MIXED|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED|REASON_MOUNT_POINT|"
+           "REASON_FS_MIGRATOR|0xfffff0fc")}));
 
 TEST(DisplayValue, ClassesHoldTheirValue) {
   EXPECT_EQ(EJobStatus(EJobStatus::RKJOBSTATUS_STARTED).Value(), 13u);
-  EXPECT_EQ(EJobStatusFor(EJobStatusFor::JOB).Value(), 2u);
   EXPECT_EQ(EScanType(EScanType::CHANGE_JOURNAL).Value(), 1u);
   EXPECT_EQ(BScanModeReason().Value(), 0u);
-  const BScanModeReason reason(BScanModeReason::MODE_CJ | BScanModeReason::REASON_UNC_PATH);
-  EXPECT_EQ(BScanModeReason(reason).Value(), 0x102u);
+  EXPECT_EQ(BScanModeReason(BScanModeReason::MODE_CJ | BScanModeReason::REASON_UNC_PATH).Value(),
+            0x102u);
 }
 
-// A zero value is a row like any other; the end is the row without names.
-TEST(DisplayRenderer, WalksPastZeroValueToTheUnnamedRow) {
+// A zero value is a row like any other; the row without a narrow name ends
+// the table, and a missing wide name is the narrow one widened.
+TEST(DisplayRenderer, EnumTableEndsAtTheUnnamedRowOnly) {
   _DISPLAY_ENUM_INFO_TABLE table[] = {{0, 0, "ZERO", L"ZERO", nullptr},
-                                      {7, 0, "SEVEN", L"SEVEN", nullptr},
-                                      {0, 0, nullptr, nullptr, nullptr},
-                                      {9, 0, "PAST_END", L"PAST_END", nullptr}};
+                                      {7, 0, "SEVEN", nullptr, nullptr},
+                                      {9, 0, nullptr, L"NINE", nullptr},
+                                      {11, 0, "PAST_END", L"PAST_END", nullptr}};
   EXPECT_EQ(CDisplayEnumBase::AsString(table, 0), "ZERO");
   EXPECT_EQ(CDisplayEnumBase::AsWstring(table, 7), L"SEVEN");
-  EXPECT_EQ(CDisplayEnumBase::AsString(table, 9), "9");
-}
-
-// The narrow name ends the table; a missing wide name is the narrow one
-// widened.
-TEST(DisplayRenderer, HalfNamedRowsRenderAlikeInBothWidths) {
-  _DISPLAY_ENUM_INFO_TABLE enumTable[] = {{1, 0, "ONE", nullptr, nullptr},
-                                          {2, 0, nullptr, L"TWO", nullptr}};
-  EXPECT_EQ(CDisplayEnumBase::AsWstring(enumTable, 1), L"ONE");
-  EXPECT_EQ(CDisplayEnumBase::AsString(enumTable, 2), "2");
-  EXPECT_EQ(CDisplayEnumBase::AsWstring(enumTable, 2), L"2");
-  _DISPLAY_BITS_INFO_TABLE bitsTable[] = {{1, 1, "ONE", nullptr, nullptr},
-                                          {2, 2, nullptr, L"TWO", nullptr}};
-  EXPECT_EQ(CDisplayBitsBase::AsWstring(bitsTable, 3), L"ONE|0x2");
-}
-
-TEST(DisplayRenderer, NullTableRendersAsEmptyTable) {
+  EXPECT_EQ(CDisplayEnumBase::AsWstring(table, 9), L"9");
+  EXPECT_EQ(CDisplayEnumBase::AsString(table, 11), "11");
   EXPECT_EQ(CDisplayEnumBase::AsString(nullptr, 5), "5");
-  EXPECT_EQ(CDisplayEnumBase::AsWstring(nullptr, 5), L"5");
-  EXPECT_EQ(CDisplayBitsBase::AsString(nullptr, 0), "0");
-  EXPECT_EQ(CDisplayBitsBase::AsWstring(nullptr, 0xA0), L"0xa0");
 }
 
 // A row naming a pattern within a wider mask outranks the single bits of the
 // mask, and a repeated row is named once.
-TEST(DisplayRenderer, FieldRowAndRepeatedRow) {
-  _DISPLAY_BITS_INFO_TABLE table[] = {{0x1, 0x1, "LOW", L"LOW", nullptr},
+TEST(DisplayRenderer, BitsPreferTheWiderRowAndNameEachRowOnce) {
+  _DISPLAY_BITS_INFO_TABLE table[] = {{0x1, 0x1, "LOW", nullptr, nullptr},
                                       {0x1, 0x3, "FIELD_ONE", L"FIELD_ONE", nullptr},
                                       {0x10, 0x10, "FLAG", L"FLAG", nullptr},
                                       {0x10, 0x10, "FLAG_AGAIN", L"FLAG_AGAIN", nullptr},
                                       {0, 0, nullptr, nullptr, nullptr}};
   EXPECT_EQ(CDisplayBitsBase::AsString(table, 0x11), "FIELD_ONE|FLAG");
-  EXPECT_EQ(CDisplayBitsBase::AsString(table, 0x13), "LOW|FLAG|0x2");
+  EXPECT_EQ(CDisplayBitsBase::AsWstring(table, 0x13), L"LOW|FLAG|0x2");
+  EXPECT_EQ(CDisplayBitsBase::AsWstring(nullptr, 0xA0), L"0xa0");
 }
 
 }  // namespace

@@ -35,8 +35,7 @@ void AppendName(std::basic_string<CharT>& text, const Row& row) {
 
 // Appends the digits of `nValue` in `nBase` (10 or 16), without a prefix.
 template <typename CharT>
-void AppendNumber(std::basic_string<CharT>& text, unsigned int nValue,
-                  unsigned int nBase) {
+void AppendNumber(std::basic_string<CharT>& text, unsigned int nValue, unsigned int nBase) {
   CharT digits[10];  // a 32-bit value has at most 10 decimal digits
   CharT* first = std::end(digits);
   do {
@@ -47,8 +46,7 @@ void AppendNumber(std::basic_string<CharT>& text, unsigned int nValue,
 }
 
 template <typename CharT>
-std::basic_string<CharT> RenderEnum(const _DISPLAY_ENUM_INFO_TABLE* pTable,
-                                    unsigned int nValue) {
+std::basic_string<CharT> RenderEnum(const _DISPLAY_ENUM_INFO_TABLE* pTable, unsigned int nValue) {
   for (const auto* row = pTable; row != nullptr && !IsEnd(*row); ++row) {
     if (row->nValue != nValue) continue;
     if (const CharT* name = NameOf<CharT>(*row)) return name;
@@ -69,11 +67,10 @@ bool Contains(const _DISPLAY_BITS_INFO_TABLE& row, unsigned int nValue) {
 
 // Whether another row contained in `nValue` names all of `row`'s bits and
 // more, or the same bits earlier in the table: that row speaks for this one.
-bool IsOutranked(const _DISPLAY_BITS_INFO_TABLE* pTable,
-                 const _DISPLAY_BITS_INFO_TABLE* row, unsigned int nValue) {
+bool IsOutranked(const _DISPLAY_BITS_INFO_TABLE* pTable, const _DISPLAY_BITS_INFO_TABLE* row,
+                 unsigned int nValue) {
   for (const auto* other = pTable; !IsEnd(*other); ++other) {
-    if (other == row || !Contains(*other, nValue) ||
-        (other->nMask & row->nMask) != row->nMask) {
+    if (other == row || !Contains(*other, nValue) || (other->nMask & row->nMask) != row->nMask) {
       continue;
     }
     if (other->nMask != row->nMask || other < row) return true;
@@ -82,8 +79,7 @@ bool IsOutranked(const _DISPLAY_BITS_INFO_TABLE* pTable,
 }
 
 template <typename CharT>
-std::basic_string<CharT> RenderBits(const _DISPLAY_BITS_INFO_TABLE* pTable,
-                                    unsigned int nValue) {
+std::basic_string<CharT> RenderBits(const _DISPLAY_BITS_INFO_TABLE* pTable, unsigned int nValue) {
   // Only a row whose bits are all named by another contained row as well can
   // be outranked; the others skip the search.
   unsigned int nCovered = 0;
@@ -114,22 +110,18 @@ std::basic_string<CharT> RenderBits(const _DISPLAY_BITS_INFO_TABLE* pTable,
 
 }  // namespace
 
-std::string CDisplayEnumBase::AsString(_DISPLAY_ENUM_INFO_TABLE* pTable,
-                                       unsigned int nValue) {
+std::string CDisplayEnumBase::AsString(_DISPLAY_ENUM_INFO_TABLE* pTable, unsigned int nValue) {
   return RenderEnum<char>(pTable, nValue);
 }
 
-std::wstring CDisplayEnumBase::AsWstring(_DISPLAY_ENUM_INFO_TABLE* pTable,
-                                         unsigned int nValue) {
+std::wstring CDisplayEnumBase::AsWstring(_DISPLAY_ENUM_INFO_TABLE* pTable, unsigned int nValue) {
   return RenderEnum<wchar_t>(pTable, nValue);
 }
 
-std::string CDisplayBitsBase::AsString(_DISPLAY_BITS_INFO_TABLE* pTable,
-                                       unsigned int nValue) {
+std::string CDisplayBitsBase::AsString(_DISPLAY_BITS_INFO_TABLE* pTable, unsigned int nValue) {
   return RenderBits<char>(pTable, nValue);
 }
 
-std::wstring CDisplayBitsBase::AsWstring(_DISPLAY_BITS_INFO_TABLE* pTable,
-                                         unsigned int nValue) {
+std::wstring CDisplayBitsBase::AsWstring(_DISPLAY_BITS_INFO_TABLE* pTable, unsigned int nValue) {
   return RenderBits<wchar_t>(pTable, nValue);
 }
