@@ -129,9 +129,9 @@ class SummaryJobReport : public CJobReport {
 // Joins the job. The handle is empty when the platform refused; it has then
 // written why to the log sink.
 CQiError CreateJobClient(const JobOptions& options, CBackupJobClientPtr& pJobClient) {
-  pJobClient = CBackupJobClient::createInstance(
-      options.strClientName.c_str(), options.nJobId, 0, RKS_PLATFORM_LINUX,
-      options.bSyntheticFull, options.strJobManagerToken.c_str());
+  pJobClient = CBackupJobClient::createInstance(options.strClientName.c_str(), options.nJobId, 0,
+                                                RKS_PLATFORM_LINUX, options.bSyntheticFull,
+                                                options.strJobManagerToken.c_str());
   if (!pJobClient) {
     return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_FUNCTION_FAILED,
                                    "No backup job client for job %lld", options.nJobId);
