@@ -51,14 +51,13 @@ TEST(DisplayRecord, RecordsHaveTheNativeByteImage) {
   EXPECT_EQ(enumImage[0], kBigEndian ? 0x01 : 0x04);
 
   const _DISPLAY_BITS_INFO_TABLE bitsRow{0x0a0b0c0du, 0x0a0b0c0du, "BITS", L"BITS", nullptr};
-  EXPECT_EQ(ImageOf(bitsRow), RowImage(0x0a0b0c0du, 0x0a0b0c0du, bitsRow.pszName,
-                                       bitsRow.pwszName));
+  EXPECT_EQ(ImageOf(bitsRow),
+            RowImage(0x0a0b0c0du, 0x0a0b0c0du, bitsRow.pszName, bitsRow.pwszName));
 }
 
 TEST(DisplayRecord, RendererReadsHandMadeTable) {
   // 1 and 0x01000000 are the same word in the other byte order.
-  const std::array<Image, 4> rows = {RowImage(0, 0, "ZERO", L"ZERO"),
-                                     RowImage(1, 0, "ONE", L"ONE"),
+  const std::array<Image, 4> rows = {RowImage(0, 0, "ZERO", L"ZERO"), RowImage(1, 0, "ONE", L"ONE"),
                                      RowImage(0x01000000u, 0, "SWAPPED", L"SWAPPED"), Image{}};
   _DISPLAY_ENUM_INFO_TABLE table[4];
   static_assert(sizeof table == sizeof rows);
@@ -72,8 +71,7 @@ TEST(DisplayRecord, RendererReadsHandMadeTable) {
     SCOPED_TRACE(c.value);
     EXPECT_EQ(CDisplayEnumBase::AsString(table, c.value), c.text);
     const std::string text(c.text);
-    EXPECT_EQ(CDisplayEnumBase::AsWstring(table, c.value),
-              std::wstring(text.begin(), text.end()));
+    EXPECT_EQ(CDisplayEnumBase::AsWstring(table, c.value), std::wstring(text.begin(), text.end()));
   }
 }
 
