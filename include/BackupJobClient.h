@@ -16,16 +16,22 @@ extern UMX_API FXMutex sharedInstanceLock;
 
 class UMX_API CBackupJobClient : private RKBkpJobClient {
  public:
-  // Creates and initialises the client. An empty handle when the platform
-  // could not initialise it (the reason is logged); createInstance may then
-  // be called again. Throws "CBackupJobClient::createInstance is called
-  // twice" (a const char*) when a client exists.
+  // Creates the client and has the platform initialise it with the six
+  // arguments, holding sharedInstanceLock throughout. An empty handle when
+  // the platform could not initialise it (the reason is logged, or written
+  // to standard error when no log sink is installed); createInstance may
+  // then be called again. If init or the log sink throws, the client is
+  // uninstalled before the exception passes on. Throws
+  // "CBackupJobClient::createInstance is called twice" (a const char*) when
+  // a client exists or is being initialised.
   static CBackupJobClientPtr createInstance(const char* pszArg1, RKJobID nJobId,
                                             int nArg3, RKS_PLATFORMTYPE ePlatform,
                                             bool bArg5, const char* pszArg6);
 
-  // The client, from any thread. Throws "CBackupJobClient::createInstance
-  // must be called first" (a const char*) before one exists.
+  // The client, from any thread; waits while another thread creates it.
+  // On the creating thread, code run by init gets the client being
+  // initialised. Throws "CBackupJobClient::createInstance must be called
+  // first" (a const char*) when none exists.
   static CBackupJobClientPtr instance();
 
   CBackupJobClient();
