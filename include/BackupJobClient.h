@@ -24,9 +24,9 @@ class UMX_API CBackupJobClient : private RKBkpJobClient {
   // uninstalled before the exception passes on. Throws
   // "CBackupJobClient::createInstance is called twice" (a const char*) when
   // a client exists or is being initialised.
-  static CBackupJobClientPtr createInstance(const char* pszArg1, RKJobID nJobId,
-                                            int nArg3, RKS_PLATFORMTYPE ePlatform,
-                                            bool bArg5, const char* pszArg6);
+  static CBackupJobClientPtr createInstance(const char* pszArg1, RKJobID nJobId, int nArg3,
+                                            RKS_PLATFORMTYPE ePlatform, bool bArg5,
+                                            const char* pszArg6);
 
   // The client, from any thread; waits while another thread creates it.
   // On the creating thread, code run by init gets the client being

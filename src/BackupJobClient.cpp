@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include <boost/make_shared.hpp>
+
 #include "FXString.h"
 #include "LogWriter.h"
 #include "fx/auto_lock.h"
@@ -17,8 +19,7 @@ namespace {
 
 constexpr const char kCalledTwice[] = "CBackupJobClient::createInstance is called twice";
 constexpr const char kNotCreated[] = "CBackupJobClient::createInstance must be called first";
-constexpr const char kInitFailedFormat[] =
-    "Failed to initialize CBackupJobClient object: %d:%s";
+constexpr const char kInitFailedFormat[] = "Failed to initialize CBackupJobClient object: %d:%s";
 
 // Uninstalls the client on every way out of its scope but a committed one,
 // so that no one is handed a client whose initialisation did not finish.
@@ -45,13 +46,15 @@ CBackupJobClient::CBackupJobClient() = default;
 
 CBackupJobClient::~CBackupJobClient() = default;
 
-CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobID nJobId,
-                                                     int nArg3, RKS_PLATFORMTYPE ePlatform,
-                                                     bool bArg5, const char* pszArg6) {
+CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobID nJobId, int nArg3,
+                                                     RKS_PLATFORMTYPE ePlatform, bool bArg5,
+                                                     const char* pszArg6) {
   auto_lock lock(&sharedInstanceLock, true);
+  // Misuse is reported by throwing a pointer to the constant text.
+  // NOLINTNEXTLINE(misc-throw-by-value-catch-by-reference)
   if (m_sharedInstance) throw kCalledTwice;
 
-  m_sharedInstance.reset(new CBackupJobClient());
+  m_sharedInstance = boost::make_shared<CBackupJobClient>();
   InstallRollback rollback(m_sharedInstance);
   if (m_sharedInstance->init(pszArg1, nJobId, nArg3, ePlatform, bArg5, pszArg6)) {
     rollback.Commit();
@@ -76,6 +79,7 @@ CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobI
 
 CBackupJobClientPtr CBackupJobClient::instance() {
   auto_lock lock(&sharedInstanceLock, true);
+  // NOLINTNEXTLINE(misc-throw-by-value-catch-by-reference)
   if (!m_sharedInstance) throw kNotCreated;
   return m_sharedInstance;
 }

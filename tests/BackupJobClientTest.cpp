@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include <boost/make_shared.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <boost/make_shared.hpp>
 
 #include "BackupJobClient.h"
 #include "RkLocalPlatform.h"
@@ -72,11 +72,12 @@ std::string ThrownText(F f) {
 }
 
 CBackupJobClientPtr Create(RKJobID nJobId = 4242) {
-  return CBackupJobClient::createInstance("client1", nJobId, 7, RKS_PLATFORM_LINUX, true,
-                                          "extra");
+  return CBackupJobClient::createInstance("client1", nJobId, 7, RKS_PLATFORM_LINUX, true, "extra");
 }
 
-void Instance() { (void)CBackupJobClient::instance(); }
+void Instance() {
+  (void)CBackupJobClient::instance();
+}
 
 class BackupJobClient : public testing::Test {
  protected:
@@ -135,8 +136,8 @@ std::optional<std::string> TextOf(const char* psz) {
 
 TEST_P(BackupJobClientInitArgs, ReachInitUnchangedAndInOrder) {
   const InitArgsCase& c = GetParam();
-  ASSERT_TRUE(CBackupJobClient::createInstance(c.pszArg1, c.nJobId, c.nArg3, c.ePlatform,
-                                               c.bArg5, c.pszArg6));
+  ASSERT_TRUE(CBackupJobClient::createInstance(c.pszArg1, c.nJobId, c.nArg3, c.ePlatform, c.bArg5,
+                                               c.pszArg6));
   const std::vector<RkLocalPlatform::InitArgs> calls = RkLocalPlatform::InitCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].arg1, TextOf(c.pszArg1));
@@ -147,12 +148,12 @@ TEST_P(BackupJobClientInitArgs, ReachInitUnchangedAndInOrder) {
   EXPECT_EQ(calls[0].arg6, TextOf(c.pszArg6));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BackupJobClientInitArgs,
-    testing::Values(InitArgsCase{"Typical", "client1", 4242, 7, RKS_PLATFORM_UNIX, true, "x"},
-                    InitArgsCase{"NullsAndExtremes", nullptr, INT64_MIN, -1,
-                                 RKS_PLATFORM_WINDOWS, false, nullptr}),
-    NameOf<InitArgsCase>);
+INSTANTIATE_TEST_SUITE_P(Cases, BackupJobClientInitArgs,
+                         testing::Values(InitArgsCase{"Typical", "client1", 4242, 7,
+                                                      RKS_PLATFORM_UNIX, true, "x"},
+                                         InitArgsCase{"NullsAndExtremes", nullptr, INT64_MIN, -1,
+                                                      RKS_PLATFORM_WINDOWS, false, nullptr}),
+                         NameOf<InitArgsCase>);
 
 struct InitFailureCase {
   const char* name;
@@ -240,22 +241,21 @@ TEST_P(BackupJobClientThrowingFailure, UninstallsTheClientBeforeTheExceptionLeav
   EXPECT_TRUE(Create());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BackupJobClientThrowingFailure,
-    testing::Values(
-        ThrowingFailure{"InitThrows",
-                        [](umx_test::RecordingLogWriter&) {
-                          RkLocalPlatform::ThrowFrom(RkLocalPlatform::Call::Init);
-                        }},
-        ThrowingFailure{"SinkThrows",
-                        [](umx_test::RecordingLogWriter& sink) {
-                          RkLocalPlatform::FailInit(5, "no media agent");
-                          sink.ThrowOnWrite(true);
-                        }}),
-    NameOf<ThrowingFailure>);
+INSTANTIATE_TEST_SUITE_P(Cases, BackupJobClientThrowingFailure,
+                         testing::Values(ThrowingFailure{"InitThrows",
+                                                         [](umx_test::RecordingLogWriter&) {
+                                                           RkLocalPlatform::ThrowFrom(
+                                                               RkLocalPlatform::Call::Init);
+                                                         }},
+                                         ThrowingFailure{"SinkThrows",
+                                                         [](umx_test::RecordingLogWriter& sink) {
+                                                           RkLocalPlatform::FailInit(
+                                                               5, "no media agent");
+                                                           sink.ThrowOnWrite(true);
+                                                         }}),
+                         NameOf<ThrowingFailure>);
 
-class BackupJobClientRace : public BackupJobClient,
-                            public testing::WithParamInterface<int> {};
+class BackupJobClientRace : public BackupJobClient, public testing::WithParamInterface<int> {};
 
 TEST_P(BackupJobClientRace, ExactlyOneOfManyCreatorsWins) {
   const int nThreads = GetParam();
@@ -275,7 +275,8 @@ TEST_P(BackupJobClientRace, ExactlyOneOfManyCreatorsWins) {
       if (!text.empty()) refusals.push_back(text);
     });
   }
-  for (std::thread& thread : threads) thread.join();
+  for (std::thread& thread : threads)
+    thread.join();
 
   ASSERT_EQ(winners.size(), 1u);
   ASSERT_TRUE(winners[0]);
@@ -287,8 +288,7 @@ TEST_P(BackupJobClientRace, ExactlyOneOfManyCreatorsWins) {
 INSTANTIATE_TEST_SUITE_P(Threads, BackupJobClientRace, testing::Values(2, 8, 32));
 
 // Callers of instance() wait for a slow init, then see its outcome.
-class BackupJobClientSlowInit : public BackupJobClient,
-                                public testing::WithParamInterface<bool> {};
+class BackupJobClientSlowInit : public BackupJobClient, public testing::WithParamInterface<bool> {};
 
 TEST_P(BackupJobClientSlowInit, InstanceCallersWaitForTheOutcome) {
   const bool bInitSucceeds = GetParam();
@@ -301,7 +301,8 @@ TEST_P(BackupJobClientSlowInit, InstanceCallersWaitForTheOutcome) {
     releaseInit.Wait();
   });
 
-  std::future<CBackupJobClientPtr> creator = std::async(std::launch::async, [] { return Create(); });
+  std::future<CBackupJobClientPtr> creator =
+      std::async(std::launch::async, [] { return Create(); });
   initEntered.Wait();
   Latch readersStarted(kReaders);
   std::atomic<int> nFinished{0};

@@ -57,8 +57,12 @@ class UnlockRecorder {
 
 // The tests take and release holds in patterns the static analysis rejects
 // on purpose, so every lock operation goes through these.
-void Acquire(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS { resource.Lock(); }
-void Release(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS { resource.Unlock(); }
+void Acquire(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS {
+  resource.Lock();
+}
+void Release(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS {
+  resource.Unlock();
+}
 
 template <typename F>
 auto OnAnotherThread(F f) {
@@ -118,7 +122,8 @@ TEST(FXMutex, OwnerAndHoldCountFollowEveryRecursiveStep) {
       {"Lock again", [&] { Acquire(mutex); }, {2, self}},
       {"TryLock by the holder", [&] { EXPECT_TRUE(mutex.TryLock()); }, {3, self}},
       {"timed TryLock by the holder",
-       [&] { EXPECT_TRUE(mutex.TryLock(CTimeInterval(1000))); }, {4, self}},
+       [&] { EXPECT_TRUE(mutex.TryLock(CTimeInterval(1000))); },
+       {4, self}},
       {"Unlock", [&] { Release(mutex); }, {3, self}},
       {"Unlock", [&] { Release(mutex); }, {2, self}},
       {"Unlock", [&] { Release(mutex); }, {1, self}},
@@ -225,7 +230,8 @@ class FXMutexDestruction : public testing::TestWithParam<int> {};
 
 TEST_P(FXMutexDestruction, ReleasesEveryHoldOfTheDestroyingThread) {
   std::optional<FXMutex> mutex(std::in_place);
-  for (int i = 0; i < GetParam(); ++i) Acquire(*mutex);
+  for (int i = 0; i < GetParam(); ++i)
+    Acquire(*mutex);
   UnlockRecorder recorder;
   mutex.reset();
   EXPECT_EQ(recorder.Results(), std::vector<int>(GetParam(), 0));
@@ -237,9 +243,7 @@ INSTANTIATE_TEST_SUITE_P(Holds, FXMutexDestruction, testing::Values(0, 1, 3));
 class CountingResource : public FXLockableResource {
  public:
   bool TryLock() override { return true; }
-  bool TryLock(CTimeInterval interval) override {
-    return FXLockableResource::TryLock(interval);
-  }
+  bool TryLock(CTimeInterval interval) override { return FXLockableResource::TryLock(interval); }
   void Lock() override { ++locks; }
   void Unlock() override { ++unlocks; }
 
@@ -279,16 +283,16 @@ TEST_P(AutoLock, ReleasesOnlyWhatItTook) {
   EXPECT_EQ(resource.unlocks, c.unlocksAtEnd);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AutoLock,
-    testing::Values(GuardCase{"LocksAtOnce", true, "", 1, 0, 1},
-                    GuardCase{"DeferredNeverLocked", false, "", 0, 0, 0},
-                    GuardCase{"DeferredUnlockDoesNothing", false, "U", 0, 0, 0},
-                    GuardCase{"DeferredThenLocked", false, "L", 1, 0, 1},
-                    GuardCase{"DoubleLockTakesOnce", true, "L", 1, 0, 1},
-                    GuardCase{"DoubleUnlockReleasesOnce", true, "UU", 1, 1, 1},
-                    GuardCase{"RelocksAfterUnlock", true, "UL", 2, 1, 2}),
-    NameOf<GuardCase>);
+INSTANTIATE_TEST_SUITE_P(Cases, AutoLock,
+                         testing::Values(GuardCase{"LocksAtOnce", true, "", 1, 0, 1},
+                                         GuardCase{"DeferredNeverLocked", false, "", 0, 0, 0},
+                                         GuardCase{"DeferredUnlockDoesNothing", false, "U", 0, 0,
+                                                   0},
+                                         GuardCase{"DeferredThenLocked", false, "L", 1, 0, 1},
+                                         GuardCase{"DoubleLockTakesOnce", true, "L", 1, 0, 1},
+                                         GuardCase{"DoubleUnlockReleasesOnce", true, "UU", 1, 1, 1},
+                                         GuardCase{"RelocksAfterUnlock", true, "UL", 2, 1, 2}),
+                         NameOf<GuardCase>);
 
 TEST(AutoLock, NullResourceDoesNothing) {
   auto_lock guard(nullptr, true);

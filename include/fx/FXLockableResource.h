@@ -31,7 +31,7 @@ inline std::uint32_t GetCurrentThreadId() {
 class UMX_CAPABILITY("mutex") FXLockableResource {
  public:
   FXLockableResource() : m_dwOwnerThreadId(0) {}
-  virtual ~FXLockableResource() {}
+  virtual ~FXLockableResource() = default;
 
   FXLockableResource(const FXLockableResource&) = delete;
   FXLockableResource& operator=(const FXLockableResource&) = delete;
@@ -52,9 +52,7 @@ class UMX_CAPABILITY("mutex") FXLockableResource {
 
  protected:
   // Only the holder changes the owner, while it holds the resource.
-  void SetLockOwner() {
-    m_dwOwnerThreadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
-  }
+  void SetLockOwner() { m_dwOwnerThreadId.store(GetCurrentThreadId(), std::memory_order_relaxed); }
   void ClearLockOwner() { m_dwOwnerThreadId.store(0, std::memory_order_relaxed); }
 
  private:

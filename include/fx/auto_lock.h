@@ -10,8 +10,7 @@ class UMX_SCOPED_CAPABILITY auto_lock {
  public:
   // For the analysis a guard holds the resource from construction; one made
   // with bLockNow false takes it at its first Lock().
-  explicit auto_lock(FXLockableResource* pResource, bool bLockNow = true)
-      UMX_ACQUIRE(pResource)
+  explicit auto_lock(FXLockableResource* pResource, bool bLockNow = true) UMX_ACQUIRE(pResource)
       : m_pResource(pResource), m_bHeld(false) {
     if (bLockNow) Lock();
   }
