@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -35,11 +36,12 @@ CQiError GetJobResultsDir(const std::string& strClientName, LONGLONG /*nJobId*/,
     return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION("JobUtils"), ERROR_INVALID_PARAMETER,
                                    "Invalid platform");
   }
-  // Zero-filled, and the directory buffer terminated again before it is read:
-  // a platform that writes no NUL cannot make us read past it.
+  // The directory buffer is zero-filled and terminated again before it is
+  // read: a platform that writes no NUL cannot make us read past it. The
+  // scratch buffers are never read, so they are left as allocated.
   auto pszDir = std::make_unique<char[]>(kJobResultsBufferSize);
-  auto pszScratch1 = std::make_unique<char[]>(kJobResultsBufferSize);
-  auto pszScratch2 = std::make_unique<char[]>(kJobResultsBufferSize);
+  std::unique_ptr<char[]> pszScratch1(new char[kJobResultsBufferSize]);
+  std::unique_ptr<char[]> pszScratch2(new char[kJobResultsBufferSize]);
   const char* pszFocusClient = RKPI_Focus::getFocusClientName(true);
   if (platform.getJobResultsDirectory(pszFocusClient, pszDir.get(), pszScratch1.get(),
                                       pszScratch2.get(), kJobResultsBufferSize) == 0) {
@@ -50,7 +52,10 @@ CQiError GetJobResultsDir(const std::string& strClientName, LONGLONG /*nJobId*/,
         strClientName.c_str(), rkcast::lu(platform.getLastError()));
   }
   pszDir[kJobResultsBufferSize - 1] = '\0';
-  strDir = pszDir.get();
+  // Room for the components the job path adds, so they need no reallocation.
+  const std::size_t nLength = std::strlen(pszDir.get());
+  strDir.reserve(nLength + sizeof "/RK_JobResults/2/0/-9223372036854775808");
+  strDir.assign(pszDir.get(), nLength);
   return CQiError::Success();
 }
 

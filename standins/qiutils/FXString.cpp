@@ -11,13 +11,20 @@ namespace qiutils {
 
 std::string FormatV(const char* pszFormat, va_list args) {
   if (pszFormat == nullptr) return std::string();
-  va_list measure;
-  va_copy(measure, args);
-  const int nLength = std::vsnprintf(nullptr, 0, pszFormat, measure);
-  va_end(measure);
-  if (nLength <= 0) return std::string();
-  std::string text(static_cast<std::size_t>(nLength), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, pszFormat, args);
+  // Most texts fit the stack buffer and are formatted once; a longer one is
+  // formatted again at its measured length.
+  char szShort[256];
+  va_list again;
+  va_copy(again, args);
+  const int nLength = std::vsnprintf(szShort, sizeof szShort, pszFormat, args);
+  std::string text;
+  if (nLength > 0 && static_cast<std::size_t>(nLength) < sizeof szShort) {
+    text.assign(szShort, static_cast<std::size_t>(nLength));
+  } else if (nLength > 0) {
+    text.resize(static_cast<std::size_t>(nLength));
+    std::vsnprintf(text.data(), text.size() + 1, pszFormat, again);
+  }
+  va_end(again);
   return text;
 }
 

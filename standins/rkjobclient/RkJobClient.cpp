@@ -39,7 +39,7 @@ bool RKBkpJobClient::init(const char* pszArg1, RKJobID nJobId, int nArg3,
   InitArgs args{detail::OptionalText(pszArg1), nJobId, nArg3, ePlatform, bArg5,
                 detail::OptionalText(pszArg6)};
   std::function<void()> callback = WithState([&args](State& s) {
-    s.settings.initCalls.push_back(std::move(args));
+    detail::Record(s.settings.initCalls, std::move(args));
     return s.settings.initCallback;
   });
   // Unlocked, so that the callback may use the platform again.

@@ -12,6 +12,11 @@ namespace RkLocalPlatform {
 
 namespace {
 
+template <typename T>
+std::vector<T> Copy(const std::deque<T>& calls) {
+  return std::vector<T>(calls.begin(), calls.end());
+}
+
 // Constructed on first use and never destroyed, so that the platform stays
 // usable from other objects' destructors at exit.
 template <typename T>
@@ -46,14 +51,15 @@ const char* CallName(Call call) {
   return "unknown call";
 }
 
-// A directory from the environment, without trailing slashes ("/" stays).
-std::string DirectoryFromEnvironment(const char* pszVariable) {
+// Appends the value of `pszVariable` without its trailing slashes ("/"
+// stays); false, with nothing appended, when it is unset or empty.
+bool AppendDirectoryFromEnvironment(const char* pszVariable, std::string& out) {
   const char* pszValue = std::getenv(pszVariable);
-  if (pszValue == nullptr || *pszValue == '\0') return std::string();
-  std::string dir(pszValue);
-  while (dir.size() > 1 && dir.back() == '/')
-    dir.pop_back();
-  return dir;
+  if (pszValue == nullptr || *pszValue == '\0') return false;
+  std::size_t nLength = std::strlen(pszValue);
+  while (nLength > 1 && pszValue[nLength - 1] == '/') --nLength;
+  out.append(pszValue, nLength);
+  return true;
 }
 
 }  // namespace
@@ -82,6 +88,13 @@ bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity) {
   return true;
 }
 
+void AppendRoot(std::string& out) {
+  if (AppendDirectoryFromEnvironment(kRootVariable, out)) return;
+  if (!AppendDirectoryFromEnvironment("TMPDIR", out)) out += "/tmp";
+  if (out.back() != '/') out += '/';
+  out += "rk-local-platform";
+}
+
 void FillUnterminated(char* pszBuffer, std::size_t capacity) {
   if (pszBuffer != nullptr) std::memset(pszBuffer, '#', capacity);
 }
@@ -99,12 +112,9 @@ void Reset() {
 }
 
 std::string Root() {
-  std::string root = DirectoryFromEnvironment(kRootVariable);
-  if (!root.empty()) return root;
-  std::string tmp = DirectoryFromEnvironment("TMPDIR");
-  if (tmp.empty()) tmp = "/tmp";
-  if (tmp.back() != '/') tmp += '/';
-  return tmp + "rk-local-platform";
+  std::string root;
+  detail::AppendRoot(root);
+  return root;
 }
 
 void SetZentServerHostName(const std::string& name) {
@@ -170,15 +180,15 @@ void SetSubclientDir(const std::string& dir) {
 }
 
 std::vector<InitArgs> InitCalls() {
-  return WithState([](State& s) { return s.settings.initCalls; });
+  return WithState([](State& s) { return Copy(s.settings.initCalls); });
 }
 
 std::vector<JobResultsDirectoryArgs> JobResultsDirectoryCalls() {
-  return WithState([](State& s) { return s.settings.jobResultsDirectoryCalls; });
+  return WithState([](State& s) { return Copy(s.settings.jobResultsDirectoryCalls); });
 }
 
 std::vector<SubclientDirArgs> SubclientDirCalls() {
-  return WithState([](State& s) { return s.settings.subclientDirCalls; });
+  return WithState([](State& s) { return Copy(s.settings.subclientDirCalls); });
 }
 
 }  // namespace RkLocalPlatform

@@ -93,6 +93,7 @@ RKJOBCLIENT_API void FailGetName(int result);
 RKJOBCLIENT_API void FailSubclientDir(int result);
 RKJOBCLIENT_API void SetSubclientDir(const std::string& dir);
 
+// The arguments of the latest calls (at most 64 of each), oldest first.
 RKJOBCLIENT_API std::vector<InitArgs> InitCalls();
 RKJOBCLIENT_API std::vector<JobResultsDirectoryArgs> JobResultsDirectoryCalls();
 RKJOBCLIENT_API std::vector<SubclientDirArgs> SubclientDirCalls();

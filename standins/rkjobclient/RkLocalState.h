@@ -2,6 +2,7 @@
 // API. Internal to the stand-in library.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -29,6 +30,16 @@ inline constexpr int kResultNotFound = 1168;
 inline constexpr std::size_t kJobResultsDirCapacity = 2048;
 inline constexpr std::size_t kSubclientDirCapacity = 1024;
 
+// Only the latest calls are recorded, so that a long-running process (or a
+// benchmark) does not grow with every call.
+inline constexpr std::size_t kMaxRecordedCalls = 64;
+
+template <typename T>
+void Record(std::deque<T>& calls, T args) {
+  if (calls.size() == kMaxRecordedCalls) calls.pop_front();
+  calls.push_back(std::move(args));
+}
+
 struct InitFailure {
   int code;
   std::optional<std::string> text;
@@ -52,9 +63,9 @@ struct Settings {
   int subclientDirResult = 0;
   std::optional<std::string> subclientDir;
 
-  std::vector<InitArgs> initCalls;
-  std::vector<JobResultsDirectoryArgs> jobResultsDirectoryCalls;
-  std::vector<SubclientDirArgs> subclientDirCalls;
+  std::deque<InitArgs> initCalls;
+  std::deque<JobResultsDirectoryArgs> jobResultsDirectoryCalls;
+  std::deque<SubclientDirArgs> subclientDirCalls;
 
   // Null when no focus client is set; otherwise one of State::names.
   const char* focusClient = nullptr;
@@ -89,6 +100,9 @@ inline std::optional<std::string> OptionalText(const char* psz) {
 // Copies `text` and its NUL into `pszBuffer` when it fits in `capacity`
 // bytes; false, with nothing written, when it does not.
 bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity);
+
+// Appends the root directory in use (see Root()).
+void AppendRoot(std::string& out);
 
 // Fills all `capacity` bytes of `pszBuffer` with text and no NUL.
 void FillUnterminated(char* pszBuffer, std::size_t capacity);

@@ -1,6 +1,7 @@
 #include "RkPlatform.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,15 +18,18 @@ namespace {
 
 // A client name that names exactly one directory under the clients root.
 bool IsUsableClientName(const char* pszClient) {
-  if (pszClient == nullptr) return false;
-  std::string name(pszClient);
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+  return pszClient != nullptr && *pszClient != '\0' && std::strcmp(pszClient, ".") != 0 &&
+         std::strcmp(pszClient, "..") != 0 && std::strchr(pszClient, '/') == nullptr;
 }
 
-std::string JobResultsDirectoryOf(const std::string& client) {
-  return RkLocalPlatform::Root() + "/clients/" + client + "/JobResults";
+// Built in a per-thread string that is reused, so that a lookup allocates
+// nothing once the thread has made one.
+const std::string& JobResultsDirectoryOf(const char* pszClient) {
+  thread_local std::string dir;
+  dir.clear();
+  detail::AppendRoot(dir);
+  return dir.append("/clients/").append(pszClient).append("/JobResults");
 }
-
 std::string SubclientDirectoryOf(unsigned int nFirst, unsigned int nSecond) {
   return RkLocalPlatform::Root() + "/subclients/" + std::to_string(nFirst) + "/" +
          std::to_string(nSecond);
@@ -106,7 +110,7 @@ int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir,
                                             char* pszAux2, unsigned long ulCapacity) {
   RkLocalPlatform::JobResultsDirectoryArgs args{detail::OptionalText(pszClient), ulCapacity};
   DirectoryOrders told = WithState([&args](State& s) {
-    s.settings.jobResultsDirectoryCalls.push_back(std::move(args));
+    detail::Record(s.settings.jobResultsDirectoryCalls, std::move(args));
     return DirectoryOrders{s.settings.jobResultsDirectoryFailure,
                            s.settings.unterminatedDirectories, s.settings.scribbleOnScratchBuffers};
   });
@@ -195,7 +199,7 @@ RKPI_Client* ApplicationId::getClient(void* /*pContext*/) {
 
 int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
   SubclientOrders told = WithState([nFirst, nSecond](State& s) {
-    s.settings.subclientDirCalls.push_back({nFirst, nSecond});
+    detail::Record(s.settings.subclientDirCalls, RkLocalPlatform::SubclientDirArgs{nFirst, nSecond});
     return SubclientOrders{s.settings.subclientDirResult, s.settings.unterminatedDirectories,
                            s.settings.subclientDir};
   });
