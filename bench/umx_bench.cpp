@@ -101,10 +101,20 @@ struct StatusName {
 };
 
 const StatusName kStatusNames[] = {
-    {0, "JOBSTATUS_ERROR"}, {1, "JMSUCCESS"},     {2, "FAIL"},         {3, "PARTIALSUCCESS"},
-    {4, "KILLED"},          {5, "STSTOPPED"},     {6, "STINTERRUPTED"}, {7, "JMANYSTATUS"},
-    {8, "STSKIPPED"},       {9, "DROPPED"},       {10, "INSYNC"},      {11, "OUTOFSYNC"},
-    {12, "NOTATTEMPTED"},   {13, "RKJOBSTATUS_STARTED"},
+    {0, "JOBSTATUS_ERROR"},
+    {1, "JMSUCCESS"},
+    {2, "FAIL"},
+    {3, "PARTIALSUCCESS"},
+    {4, "KILLED"},
+    {5, "STSTOPPED"},
+    {6, "STINTERRUPTED"},
+    {7, "JMANYSTATUS"},
+    {8, "STSKIPPED"},
+    {9, "DROPPED"},
+    {10, "INSYNC"},
+    {11, "OUTOFSYNC"},
+    {12, "NOTATTEMPTED"},
+    {13, "RKJOBSTATUS_STARTED"},
 };
 
 std::string HandWrittenStatusName(unsigned int value) {
@@ -132,15 +142,18 @@ void BM_EJobStatusAsString(benchmark::State& state) {
 }
 BENCHMARK(BM_EJobStatusAsString);
 
-const unsigned int kModeWithTwoReasons =
-    BScanModeReason::MODE_CJ | BScanModeReason::REASON_UNC_PATH |
-    BScanModeReason::REASON_CJ_NOT_SUPPORTED;
+const unsigned int kModeWithTwoReasons = BScanModeReason::MODE_CJ |
+                                         BScanModeReason::REASON_UNC_PATH |
+                                         BScanModeReason::REASON_CJ_NOT_SUPPORTED;
 
 std::string HandWrittenModeReasons(unsigned int value) {
   static const StatusName kBits[] = {
-      {0x1, "MODE_CLASSIC"},      {0x2, "MODE_CJ"},
-      {0x3, "MODE_MIXED"},        {0x100, "REASON_UNC_PATH"},
-      {0x200, "REASON_CJ_NOT_SUPPORTED"}, {0x400, "REASON_MOUNT_POINT"},
+      {0x1, "MODE_CLASSIC"},
+      {0x2, "MODE_CJ"},
+      {0x3, "MODE_MIXED"},
+      {0x100, "REASON_UNC_PATH"},
+      {0x200, "REASON_CJ_NOT_SUPPORTED"},
+      {0x400, "REASON_MOUNT_POINT"},
       {0x800, "REASON_FS_MIGRATOR"},
   };
   std::string text;
@@ -155,12 +168,14 @@ std::string HandWrittenModeReasons(unsigned int value) {
 }
 
 void BM_Baseline_ModeReasonLoop(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(HandWrittenModeReasons(kModeWithTwoReasons));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(HandWrittenModeReasons(kModeWithTwoReasons));
 }
 BENCHMARK(BM_Baseline_ModeReasonLoop);
 
 void BM_BScanModeReasonAsString(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(BScanModeReason::AsString(kModeWithTwoReasons));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(BScanModeReason::AsString(kModeWithTwoReasons));
 }
 BENCHMARK(BM_BScanModeReasonAsString);
 
@@ -179,7 +194,8 @@ std::vector<std::string> CommandLine(int count) {
 void BM_Baseline_MapLookupStrtollPrintf(benchmark::State& state) {
   std::map<std::string, std::string> options;
   std::vector<std::string> tokens = CommandLine(static_cast<int>(state.range(0)));
-  for (size_t i = 1; i + 1 < tokens.size(); i += 2) options[tokens[i].substr(1)] = tokens[i + 1];
+  for (size_t i = 1; i + 1 < tokens.size(); i += 2)
+    options[tokens[i].substr(1)] = tokens[i + 1];
   for (auto _ : state) {
     auto found = options.find("j");
     long long jobId = std::strtoll(found->second.c_str(), nullptr, 0);
@@ -191,7 +207,8 @@ BENCHMARK(BM_Baseline_MapLookupStrtollPrintf)->Arg(10)->Arg(1000);
 void BM_GetJobId(benchmark::State& state) {
   std::vector<std::string> tokens = CommandLine(static_cast<int>(state.range(0)));
   std::vector<const char*> argv;
-  for (const std::string& token : tokens) argv.push_back(token.c_str());
+  for (const std::string& token : tokens)
+    argv.push_back(token.c_str());
   CCommandLineArgumentsPtr args(
       new CCommandLineArguments(static_cast<int>(argv.size()), argv.data()));
   for (auto _ : state) {

@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   std::vector<const char*> argv;
-  for (const std::string& t : tokens) argv.push_back(t.c_str());
+  for (const std::string& t : tokens)
+    argv.push_back(t.c_str());
   CCommandLineArgumentsPtr args(
       new CCommandLineArguments(static_cast<int>(argv.size()), argv.data()));
 

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string rest(bytes, size - 2);
   const std::size_t firstLength = data[0] % 4 < rest.size() ? data[0] % 4 : rest.size();
   std::string separator = rest.substr(0, firstLength);
-  for (char& c : separator) c = c == '\0' ? ':' : c;  // it travels as a C string
+  for (char& c : separator)
+    c = c == '\0' ? ':' : c;  // it travels as a C string
   rest.erase(0, firstLength);
   const std::size_t secondLength = data[1] < rest.size() ? data[1] : rest.size();
   const std::string second = rest.substr(0, secondLength);
@@ -32,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> parts;
   if (!FXString::Split(text, separator.c_str(), parts, 0).IsError()) {
     std::string joined;
-    for (std::size_t i = 0; i < parts.size(); ++i) joined += (i ? separator : "") + parts[i];
+    for (std::size_t i = 0; i < parts.size(); ++i)
+      joined += (i ? separator : "") + parts[i];
     Check(joined == text);
   }
 

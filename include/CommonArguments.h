@@ -19,35 +19,26 @@ namespace CArguments {
 // Option "a", "<cell id>:<application number>": the whole text and both
 // numbers (strtoul, base 0, low 32 bits). Not exactly two fields is
 // ERROR_NOT_FOUND. Outputs are untouched on failure.
-UMX_API CQiError GetApplicationId(CCommandLineArgumentsPtr pArgs,
-                                  std::string& strApplicationId,
+UMX_API CQiError GetApplicationId(CCommandLineArgumentsPtr pArgs, std::string& strApplicationId,
                                   ULONG& nZentCellId, ULONG& nApplicationNumber);
 // Option "j" (strtoll, base 0). Untouched on failure.
 UMX_API CQiError GetJobId(CCommandLineArgumentsPtr pArgs, LONGLONG& nJobId);
 // Option "cn", trailing slashes and backslashes removed.
-UMX_API CQiError GetClientName(CCommandLineArgumentsPtr pArgs,
-                               std::string& strClientName);
+UMX_API CQiError GetClientName(CCommandLineArgumentsPtr pArgs, std::string& strClientName);
 // Option "qs", as given.
-UMX_API CQiError GetZentServeHostName(CCommandLineArgumentsPtr pArgs,
-                                      std::string& strHostName);
+UMX_API CQiError GetZentServeHostName(CCommandLineArgumentsPtr pArgs, std::string& strHostName);
 // Option "vm"; the output is emptied first, so it is empty on failure.
-UMX_API CQiError GetInstance(CCommandLineArgumentsPtr pArgs,
-                             std::string& strInstance);
+UMX_API CQiError GetInstance(CCommandLineArgumentsPtr pArgs, std::string& strInstance);
 // Option "jt", as given.
-UMX_API CQiError GetJobManagerToken(CCommandLineArgumentsPtr pArgs,
-                                    std::string& strToken);
+UMX_API CQiError GetJobManagerToken(CCommandLineArgumentsPtr pArgs, std::string& strToken);
 // Option "d", trailing slashes and backslashes removed.
-UMX_API CQiError GetStorenodeName(CCommandLineArgumentsPtr pArgs,
-                                  std::string& strStorenodeName);
+UMX_API CQiError GetStorenodeName(CCommandLineArgumentsPtr pArgs, std::string& strStorenodeName);
 // Option "snapjid", as GetJobId.
-UMX_API CQiError GetSnapBackupJobId(CCommandLineArgumentsPtr pArgs,
-                                    LONGLONG& nSnapJobId);
+UMX_API CQiError GetSnapBackupJobId(CCommandLineArgumentsPtr pArgs, LONGLONG& nSnapJobId);
 // Flag "synthfull": set when present, whatever its value. Never fails.
-UMX_API CQiError GetSyntheticFull(CCommandLineArgumentsPtr pArgs,
-                                  bool& bSyntheticFull);
+UMX_API CQiError GetSyntheticFull(CCommandLineArgumentsPtr pArgs, bool& bSyntheticFull);
 // Flag "MetaDataEnabled": set when present, whatever its value. Never fails.
-UMX_API CQiError GetBlockLevelMetaInfo(CCommandLineArgumentsPtr pArgs,
-                                       bool& bBlockLevelMetaInfo);
+UMX_API CQiError GetBlockLevelMetaInfo(CCommandLineArgumentsPtr pArgs, bool& bBlockLevelMetaInfo);
 
 }  // namespace CArguments
 

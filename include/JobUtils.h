@@ -27,14 +27,15 @@ UMX_API CQiError GetServerName(std::string& strServerName);
 // "<focus client's job results directory>/RK_JobResults/2/0/<job id>". The
 // client name only appears in the failure message; on failure the path is
 // empty. Logged at level 2 when the sink's level is above 1.
-UMX_API CQiError GetFileSystemResultPathForJob(const std::string& strClientName,
-                                               LONGLONG nJobId, std::string& strPath);
+UMX_API CQiError GetFileSystemResultPathForJob(const std::string& strClientName, LONGLONG nJobId,
+                                               std::string& strPath);
 
 // As GetFileSystemResultPathForJob, for the focus client or, when none is
 // set, the client of application `strApplicationId` ("<cell>:<number>").
 // `strPath` is untouched when the application cannot be resolved.
-UMX_API CQiError GetFileSystemResultPathForJobFromApplicationId(
-    const std::string& strApplicationId, LONGLONG nJobId, std::string& strPath);
+UMX_API CQiError GetFileSystemResultPathForJobFromApplicationId(const std::string& strApplicationId,
+                                                                LONGLONG nJobId,
+                                                                std::string& strPath);
 
 // The directory of a subclient, as the platform gives it. `strPath` is
 // untouched on failure.

@@ -27,6 +27,5 @@ class QIUTILS_API FXPath {
  public:
   // Appends `component` as the next element of `path` with exactly one "/"
   // at the joint; an empty path becomes the component itself.
-  static CQiError Append(std::string& path, const std::string& component,
-                         unsigned int nFlags);
+  static CQiError Append(std::string& path, const std::string& component, unsigned int nFlags);
 };

@@ -16,9 +16,8 @@ class QIUTILS_API CLogWriterInterface {
 
   // One printf-style record: its level, the writing function's signature and
   // line, the job it concerns and a further numeric context.
-  virtual void WriteLog(int nLevel, const char* pszFunction, int nLine,
-                        std::int64_t nJobId, int nContext,
-                        const char* pszFormat, ...) FX_PRINTF_FORMAT(7, 8) = 0;
+  virtual void WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId,
+                        int nContext, const char* pszFormat, ...) FX_PRINTF_FORMAT(7, 8) = 0;
   // Records above this level are not worth writing.
   virtual int GetLogLevel() = 0;
 };
@@ -41,9 +40,8 @@ class QIUTILS_API CStreamLogWriter : public CLogWriterInterface {
 
   bool IsOpen() const { return m_pStream != nullptr; }
 
-  void WriteLog(int nLevel, const char* pszFunction, int nLine,
-                std::int64_t nJobId, int nContext, const char* pszFormat, ...)
-      override FX_PRINTF_FORMAT(7, 8);
+  void WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId, int nContext,
+                const char* pszFormat, ...) override FX_PRINTF_FORMAT(7, 8);
   int GetLogLevel() override;
 
  private:

@@ -10,8 +10,7 @@
 
 #include "QiUtilsExport.h"
 
-#define FX_PRINTF_FORMAT(fmt_index, first_arg) \
-  __attribute__((format(printf, fmt_index, first_arg)))
+#define FX_PRINTF_FORMAT(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
 // Where an error was made or passed on: the source unit's name without its
 // extension, the enclosing function's full signature and the line. The texts
@@ -26,8 +25,7 @@ struct QIUTILS_API FXCodeLocation {
 };
 
 // The location of the statement that expands it, in source unit `unit`.
-#define FX_CODE_LOCATION(unit) \
-  ::FXCodeLocation((unit), __PRETTY_FUNCTION__, __LINE__)
+#define FX_CODE_LOCATION(unit) ::FXCodeLocation((unit), __PRETTY_FUNCTION__, __LINE__)
 
 // One step of an error's history: where it was made or pushed, and what was
 // said there.
@@ -62,8 +60,7 @@ class [[nodiscard, gnu::visibility("default")]] CQiError {
   // Adds a frame to the shared record and returns this same error. On a
   // success value nothing is recorded: success stays success.
   CQiError& Push(const FXCodeLocation& location);
-  CQiError& Push(const FXCodeLocation& location, const char* pszFormat, ...)
-      FX_PRINTF_FORMAT(3, 4);
+  CQiError& Push(const FXCodeLocation& location, const char* pszFormat, ...) FX_PRINTF_FORMAT(3, 4);
 
   // How the code was made, and the Windows code or platform result it was
   // made from (0 on success).
@@ -94,7 +91,6 @@ class QIUTILS_API FXErrorUtil {
   // A job platform result: negative results are kept, positive ones negated,
   // and 0 (which the platform never fails with) becomes the HRESULT form of
   // ERROR_FUNCTION_FAILED, so the value is always an error.
-  static CQiError ErrorRKResult(const FXCodeLocation& location, int nResult,
-                                const char* pszFormat, ...)
-      FX_PRINTF_FORMAT(3, 4);
+  static CQiError ErrorRKResult(const FXCodeLocation& location, int nResult, const char* pszFormat,
+                                ...) FX_PRINTF_FORMAT(3, 4);
 };

@@ -41,6 +41,6 @@ class RKJOBCLIENT_API RKBkpJobClient : public RKJobClient {
 
   // Joins the job. True when the client is ready; false leaves the reason
   // for getLastError() and getLastErrorStr().
-  bool init(const char* pszArg1, RKJobID nJobId, int nArg3,
-            RKS_PLATFORMTYPE ePlatform, bool bArg5, const char* pszArg6);
+  bool init(const char* pszArg1, RKJobID nJobId, int nArg3, RKS_PLATFORMTYPE ePlatform, bool bArg5,
+            const char* pszArg6);
 };

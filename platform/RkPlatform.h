@@ -39,8 +39,8 @@ class RKJOBCLIENT_API RKPI_ZentClient : public RKPI_PlatformBase {
   // NUL-terminated text, using the two further buffers as scratch; each
   // buffer holds `ulCapacity` bytes. Non-zero on success; zero on failure,
   // with the reason left for getLastError().
-  int getJobResultsDirectory(const char* pszClient, char* pszDir, char* pszAux1,
-                             char* pszAux2, unsigned long ulCapacity);
+  int getJobResultsDirectory(const char* pszClient, char* pszDir, char* pszAux1, char* pszAux2,
+                             unsigned long ulCapacity);
 };
 
 // The process-wide focus client: the client on whose behalf job results are
@@ -85,5 +85,4 @@ class RKJOBCLIENT_API ApplicationId {
 
 // Writes the directory of a subclient into `pszDir`, at most 1024 bytes with
 // the terminating NUL; 0 on success.
-RKJOBCLIENT_API int GetSubclientDir(unsigned int nFirst, unsigned int nSecond,
-                                    char* pszDir);
+RKJOBCLIENT_API int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir);

@@ -13,9 +13,7 @@
 
 int InitializeUMXClientLibrary() { return 0; }
 
-int InitializeUMXClientLibrary(boost::shared_ptr<CLogWriterInterface> /*pLogWriter*/) {
-  return 0;
-}
+int InitializeUMXClientLibrary(boost::shared_ptr<CLogWriterInterface> /*pLogWriter*/) { return 0; }
 
 namespace CXJob {
 
@@ -153,16 +151,13 @@ namespace {
 // Not const: the renderer takes a mutable pointer, though nothing writes here.
 #define UMX_ENUM_ROW(name, value) {value, 0, #name, L"" #name, nullptr},
 _DISPLAY_ENUM_INFO_TABLE s_dtJobStatus[] = {
-    UMX_JOB_STATUS_VALUES(UMX_ENUM_ROW)
-    {0, 0, nullptr, nullptr, nullptr},
+    UMX_JOB_STATUS_VALUES(UMX_ENUM_ROW){0, 0, nullptr, nullptr, nullptr},
 };
 _DISPLAY_ENUM_INFO_TABLE s_dtJobStatusFor[] = {
-    UMX_JOB_STATUS_FOR_VALUES(UMX_ENUM_ROW)
-    {0, 0, nullptr, nullptr, nullptr},
+    UMX_JOB_STATUS_FOR_VALUES(UMX_ENUM_ROW){0, 0, nullptr, nullptr, nullptr},
 };
 _DISPLAY_ENUM_INFO_TABLE s_dtScanType[] = {
-    UMX_SCAN_TYPE_VALUES(UMX_ENUM_ROW)
-    {0, 0, nullptr, nullptr, nullptr},
+    UMX_SCAN_TYPE_VALUES(UMX_ENUM_ROW){0, 0, nullptr, nullptr, nullptr},
 };
 #undef UMX_ENUM_ROW
 
@@ -208,22 +203,12 @@ CJobReport::CJobReport() = default;
 
 CJobReport::~CJobReport() = default;
 
-CQiError CJobReport::SetNumberOfFilesInBackup(long long /*nFiles*/) {
-  return CQiError::Success();
-}
+CQiError CJobReport::SetNumberOfFilesInBackup(long long /*nFiles*/) { return CQiError::Success(); }
 
-CQiError CJobReport::SetScanStatistics(unsigned int /*nStatistics*/) {
-  return CQiError::Success();
-}
+CQiError CJobReport::SetScanStatistics(unsigned int /*nStatistics*/) { return CQiError::Success(); }
 
-CQiError CJobReport::SetNumberOfStreams(int /*nStreams*/) {
-  return CQiError::Success();
-}
+CQiError CJobReport::SetNumberOfStreams(int /*nStreams*/) { return CQiError::Success(); }
 
-CQiError CJobReport::SendJobComplete(EJobStatus /*eStatus*/) {
-  return CQiError::Success();
-}
+CQiError CJobReport::SendJobComplete(EJobStatus /*eStatus*/) { return CQiError::Success(); }
 
-CQiError CJobReport::SendPhaseComplete(EJobStatus /*eStatus*/) {
-  return CQiError::Success();
-}
+CQiError CJobReport::SendPhaseComplete(EJobStatus /*eStatus*/) { return CQiError::Success(); }

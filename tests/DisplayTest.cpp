@@ -18,13 +18,9 @@ struct Rendering {
   const char* text;
 };
 
-void PrintTo(const Rendering& r, std::ostream* os) {
-  *os << r.type << "(" << r.value << ")";
-}
+void PrintTo(const Rendering& r, std::ostream* os) { *os << r.type << "(" << r.value << ")"; }
 
-std::wstring Widen(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
-}
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 #define JS(value, text) \
   { "EJobStatus", &EJobStatus::AsString, &EJobStatus::AsWstring, value, text }

@@ -29,18 +29,14 @@ std::string JobPath(const std::string& client, const std::string& jobId) {
 }
 
 // Each operation with fixed arguments, its output string last.
-CQiError ForJob(std::string& out) {
-  return CXJob::GetFileSystemResultPathForJob("vm9", 1, out);
-}
+CQiError ForJob(std::string& out) { return CXJob::GetFileSystemResultPathForJob("vm9", 1, out); }
 CQiError FromApp(std::string& out) {
   return CXJob::GetFileSystemResultPathForJobFromApplicationId("2:17", 1, out);
 }
 CQiError Subclient(std::string& out) {
   return CXJob::GetFileSystemResultPathForSubclient(1, 2, out);
 }
-CQiError Server(std::string& out) {
-  return CXJob::GetServerName(out);
-}
+CQiError Server(std::string& out) { return CXJob::GetServerName(out); }
 
 class JobUtilsTest : public ::testing::Test {
  protected:
@@ -229,9 +225,7 @@ const FailureRow kFailureRows[] = {
 };
 // clang-format on
 
-void PrintTo(const FailureRow& row, std::ostream* os) {
-  *os << row.name;
-}
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
 
 class JobUtilsFailureTest : public JobUtilsTest,
                             public ::testing::WithParamInterface<FailureRow> {};

@@ -62,6 +62,4 @@ void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine, 
   std::fflush(m_pStream);
 }
 
-int CStreamLogWriter::GetLogLevel() {
-  return m_nLevel;
-}
+int CStreamLogWriter::GetLogLevel() { return m_nLevel; }

@@ -52,9 +52,7 @@ CQiError& CQiError::Push(const FXCodeLocation& location, const char* pszFormat, 
   return *this;
 }
 
-FXErrorKind CQiError::GetKind() const {
-  return m_pRecord ? m_pRecord->m_eKind : FXErrorKind::None;
-}
+FXErrorKind CQiError::GetKind() const { return m_pRecord ? m_pRecord->m_eKind : FXErrorKind::None; }
 
 std::int64_t CQiError::GetOriginalCode() const {
   return m_pRecord ? m_pRecord->m_nOriginalCode : 0;

@@ -18,9 +18,7 @@ RKJobClient::RKJobClient() : m_pState(std::make_unique<RKJobClientState>()) {}
 
 RKJobClient::~RKJobClient() = default;
 
-int RKJobClient::getLastError() const {
-  return m_pState->nLastError;
-}
+int RKJobClient::getLastError() const { return m_pState->nLastError; }
 
 const char* RKJobClient::getLastErrorStr() const {
   return m_pState->lastErrorText ? m_pState->lastErrorText->c_str() : nullptr;

@@ -57,7 +57,8 @@ bool AppendDirectoryFromEnvironment(const char* pszVariable, std::string& out) {
   const char* pszValue = std::getenv(pszVariable);
   if (pszValue == nullptr || *pszValue == '\0') return false;
   std::size_t nLength = std::strlen(pszValue);
-  while (nLength > 1 && pszValue[nLength - 1] == '/') --nLength;
+  while (nLength > 1 && pszValue[nLength - 1] == '/')
+    --nLength;
   out.append(pszValue, nLength);
   return true;
 }

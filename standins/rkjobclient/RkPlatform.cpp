@@ -81,9 +81,7 @@ RKPI_PlatformBase::RKPI_PlatformBase()
 
 RKPI_PlatformBase::~RKPI_PlatformBase() = default;
 
-bool RKPI_PlatformBase::invalidRKPlatform() const {
-  return m_bInvalid;
-}
+bool RKPI_PlatformBase::invalidRKPlatform() const { return m_bInvalid; }
 
 const char* RKPI_PlatformBase::getZentServerHostName() {
   detail::ThrowIfTold(Call::GetZentServerHostName);
@@ -199,7 +197,8 @@ RKPI_Client* ApplicationId::getClient(void* /*pContext*/) {
 
 int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
   SubclientOrders told = WithState([nFirst, nSecond](State& s) {
-    detail::Record(s.settings.subclientDirCalls, RkLocalPlatform::SubclientDirArgs{nFirst, nSecond});
+    detail::Record(s.settings.subclientDirCalls,
+                   RkLocalPlatform::SubclientDirArgs{nFirst, nSecond});
     return SubclientOrders{s.settings.subclientDirResult, s.settings.unterminatedDirectories,
                            s.settings.subclientDir};
   });

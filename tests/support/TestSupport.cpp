@@ -14,8 +14,7 @@
 namespace umx_test {
 
 void RecordingLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine,
-                                  std::int64_t nJobId, int nContext,
-                                  const char* pszFormat, ...) {
+                                  std::int64_t nJobId, int nContext, const char* pszFormat, ...) {
   va_list args;
   va_start(args, pszFormat);
   char buffer[4096];

@@ -29,8 +29,8 @@ class RecordingLogWriter : public CLogWriterInterface {
  public:
   explicit RecordingLogWriter(int level = 0) : level_(level) {}
 
-  void WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId,
-                int nContext, const char* pszFormat, ...) override FX_PRINTF_FORMAT(7, 8);
+  void WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId, int nContext,
+                const char* pszFormat, ...) override FX_PRINTF_FORMAT(7, 8);
   int GetLogLevel() override;
 
   void SetLevel(int level);
