@@ -13,6 +13,8 @@
 
 int InitializeUMXClientLibrary() { return 0; }
 
+// The sink is taken by value, as the exported signature has it, and dropped.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 int InitializeUMXClientLibrary(boost::shared_ptr<CLogWriterInterface> /*pLogWriter*/) { return 0; }
 
 namespace CXJob {
@@ -209,6 +211,9 @@ CQiError CJobReport::SetScanStatistics(unsigned int /*nStatistics*/) { return CQ
 
 CQiError CJobReport::SetNumberOfStreams(int /*nStreams*/) { return CQiError::Success(); }
 
+// The statuses come by value, as the virtual signatures have them.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 CQiError CJobReport::SendJobComplete(EJobStatus /*eStatus*/) { return CQiError::Success(); }
 
 CQiError CJobReport::SendPhaseComplete(EJobStatus /*eStatus*/) { return CQiError::Success(); }
+// NOLINTEND(performance-unnecessary-value-param)

@@ -28,6 +28,7 @@ void AppendName(std::basic_string<CharT>& text, const Row& row) {
     text.append(name);
     return;
   }
+  if (row.pszName == nullptr) return;  // an end row names nothing
   for (const char* p = row.pszName; *p != '\0'; ++p) {
     text.push_back(static_cast<CharT>(static_cast<unsigned char>(*p)));
   }
