@@ -75,9 +75,7 @@ CBackupJobClientPtr Create(RKJobID nJobId = 4242) {
   return CBackupJobClient::createInstance("client1", nJobId, 7, RKS_PLATFORM_LINUX, true, "extra");
 }
 
-void Instance() {
-  (void)CBackupJobClient::instance();
-}
+void Instance() { (void)CBackupJobClient::instance(); }
 
 class BackupJobClient : public testing::Test {
  protected:

@@ -57,12 +57,8 @@ class UnlockRecorder {
 
 // The tests take and release holds in patterns the static analysis rejects
 // on purpose, so every lock operation goes through these.
-void Acquire(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS {
-  resource.Lock();
-}
-void Release(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS {
-  resource.Unlock();
-}
+void Acquire(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS { resource.Lock(); }
+void Release(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS { resource.Unlock(); }
 
 template <typename F>
 auto OnAnotherThread(F f) {

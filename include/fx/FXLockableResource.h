@@ -24,9 +24,7 @@ class CTimeInterval {
 
 // The calling thread's id for owner bookkeeping: the low 32 bits of its
 // pthread handle. 0 means "no thread".
-inline std::uint32_t GetCurrentThreadId() {
-  return static_cast<std::uint32_t>(pthread_self());
-}
+inline std::uint32_t GetCurrentThreadId() { return static_cast<std::uint32_t>(pthread_self()); }
 
 class UMX_CAPABILITY("mutex") FXLockableResource {
  public:
@@ -64,6 +62,4 @@ static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
                   std::atomic<std::uint32_t>::is_always_lock_free,
               "the owner id keeps the size and place of a plain 32-bit field");
 
-inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) {
-  return TryLock();
-}
+inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) { return TryLock(); }
