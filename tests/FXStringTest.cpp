@@ -35,13 +35,11 @@ TEST(FXPath, AppendJoinsWithExactlyOneSeparator) {
     const char* pszPath;
     const char* pszComponent;
     const char* pszExpected;
-  } cases[] = {
-      {"/r", "RK_JobResults", "/r/RK_JobResults"},
-      {"/r/", "2", "/r/2"},
-      {"/r//", "/0", "/r/0"},
-      {"/", "r", "/r"},
-      {"", "42", "42"},
-  };
+  } cases[] = {{"/r", "RK_JobResults", "/r/RK_JobResults"},
+               {"/r/", "2", "/r/2"},
+               {"/r//", "/0", "/r/0"},
+               {"/", "r", "/r"},
+               {"", "42", "42"}};
   for (const auto& c : cases) {
     std::string path = c.pszPath;
     EXPECT_FALSE(FXPath::Append(path, c.pszComponent, 0).IsError());
