@@ -1,5 +1,6 @@
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,96 +11,75 @@
 
 namespace {
 
-struct Rendering {
+// Tables of the renderer's own rules: a zero value is a row like any other,
+// the row without a narrow name ends the table, a missing wide name is the
+// narrow one widened; a row naming a pattern within a wider mask outranks
+// the single bits of the mask, and a repeated row is named once.
+_DISPLAY_ENUM_INFO_TABLE g_enumRules[] = {{0, 0, "ZERO", L"ZERO", nullptr},
+                                          {7, 0, "SEVEN", nullptr, nullptr},
+                                          {9, 0, nullptr, L"NINE", nullptr},
+                                          {11, 0, "PAST_END", L"PAST_END", nullptr}};
+_DISPLAY_BITS_INFO_TABLE g_bitsRules[] = {{0x1, 0x1, "LOW", nullptr, nullptr},
+                                          {0x1, 0x3, "FIELD_ONE", L"FIELD_ONE", nullptr},
+                                          {0x10, 0x10, "FLAG", L"FLAG", nullptr},
+                                          {0x10, 0x10, "FLAG_AGAIN", L"FLAG_AGAIN", nullptr},
+                                          {0, 0, nullptr, nullptr, nullptr}};
+
+struct Renderer {
   const char* type;
   std::string (*narrow)(unsigned int);
   std::wstring (*wide)(unsigned int);
-  unsigned int value;
-  const char* text;
+  std::vector<std::pair<unsigned int, const char*>> texts;
 };
 
-void PrintTo(const Rendering& r, std::ostream* os) { *os << r.type << "(" << r.value << ")"; }
+void PrintTo(const Renderer& r, std::ostream* os) { *os << r.type; }
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+class DisplayRendering : public testing::TestWithParam<Renderer> {};
 
-#define JS(value, text) \
-  { "EJobStatus", &EJobStatus::AsString, &EJobStatus::AsWstring, value, text }
-#define JF(value, text) \
-  { "EJobStatusFor", &EJobStatusFor::AsString, &EJobStatusFor::AsWstring, value, text }
-#define ST(value, text) \
-  { "EScanType", &EScanType::AsString, &EScanType::AsWstring, value, text }
-#define SM(value, text) \
-  { "BScanModeReason", &BScanModeReason::AsString, &BScanModeReason::AsWstring, value, text }
-
-class DisplayRendering : public testing::TestWithParam<Rendering> {};
-
-TEST_P(DisplayRendering, NarrowAndWideNameTheSameText) {
-  const Rendering& r = GetParam();
-  EXPECT_EQ(r.narrow(r.value), r.text);
-  EXPECT_EQ(r.wide(r.value), Widen(r.text));
+TEST_P(DisplayRendering, NarrowAndWideNameEachValueAlike) {
+  const Renderer& r = GetParam();
+  for (const auto& [value, text] : r.texts) {
+    const std::string narrow(text);
+    EXPECT_EQ(r.narrow(value), narrow) << value;
+    EXPECT_EQ(r.wide(value), std::wstring(narrow.begin(), narrow.end())) << value;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryRow, DisplayRendering,
-    testing::ValuesIn(std::vector<Rendering>{
-        JS(0, "JOBSTATUS_ERROR"), JS(1, "JMSUCCESS"), JS(2, "FAIL"), JS(3, "PARTIALSUCCESS"),
-        JS(4, "KILLED"), JS(5, "STSTOPPED"), JS(6, "STINTERRUPTED"), JS(7, "JMANYSTATUS"),
-        JS(8, "STSKIPPED"), JS(9, "DROPPED"), JS(10, "INSYNC"), JS(11, "OUTOFSYNC"),
-        JS(12, "NOTATTEMPTED"), JS(13, "RKJOBSTATUS_STARTED"), JF(0, "JOBSTATUSFOR_ERROR"),
-        JF(1, "PHASE"), JF(2, "JOB"),
-        // Scan types and scan modes are numbered differently below 3.
-        ST(0, "SCAN_TYPE_UNKNOWN"), ST(1, "CHANGE_JOURNAL"), ST(2, "CLASSIC"), ST(3, "MIXED"),
-        SM(0x1, "MODE_CLASSIC"), SM(0x2, "MODE_CJ"), SM(0x3, "MODE_MIXED"),
-        SM(0x100, "REASON_UNC_PATH"), SM(0x200, "REASON_CJ_NOT_SUPPORTED"),
-        SM(0x400, "REASON_MOUNT_POINT"), SM(0x800, "REASON_FS_MIGRATOR")}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(EveryTable, DisplayRendering, testing::Values(
+    Renderer{"EJobStatus", &EJobStatus::AsString, &EJobStatus::AsWstring,
+             {{0, "JOBSTATUS_ERROR"}, {1, "JMSUCCESS"}, {2, "FAIL"}, {3, "PARTIALSUCCESS"},
+              {4, "KILLED"}, {5, "STSTOPPED"}, {6, "STINTERRUPTED"}, {7, "JMANYSTATUS"},
+              {8, "STSKIPPED"}, {9, "DROPPED"}, {10, "INSYNC"}, {11, "OUTOFSYNC"},
+              {12, "NOTATTEMPTED"}, {13, "RKJOBSTATUS_STARTED"}, {14, "14"},
+              {0xFFFFFFFF, "4294967295"}}},
+    Renderer{"EJobStatusFor", &EJobStatusFor::AsString, &EJobStatusFor::AsWstring,
+             {{0, "JOBSTATUSFOR_ERROR"}, {1, "PHASE"}, {2, "JOB"}, {3, "3"}}},
+    // Scan types and scan modes are numbered differently below 3.
+    Renderer{"EScanType", &EScanType::AsString, &EScanType::AsWstring,
+             {{0, "SCAN_TYPE_UNKNOWN"}, {1, "CHANGE_JOURNAL"}, {2, "CLASSIC"}, {3, "MIXED"},
+              {4, "4"}}},
+    Renderer{"BScanModeReason", &BScanModeReason::AsString, &BScanModeReason::AsWstring,
+             {{0x1, "MODE_CLASSIC"}, {0x2, "MODE_CJ"}, {0x3, "MODE_MIXED"},
+              {0x100, "REASON_UNC_PATH"}, {0x200, "REASON_CJ_NOT_SUPPORTED"},
+              {0x400, "REASON_MOUNT_POINT"}, {0x800, "REASON_FS_MIGRATOR"}, {0, "0"},
+              {0x1000, "0x1000"}, {0x102, "MODE_CJ|REASON_UNC_PATH"},
+              {0x302, "MODE_CJ|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED"}, {0x6, "MODE_CJ|0x4"},
+              {0xFFFFFFFF, "MODE_MIXED|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED|"
+                           "REASON_MOUNT_POINT|REASON_FS_MIGRATOR|0xfffff0fc"}}},
+    Renderer{"EnumRules", [](unsigned int v) { return CDisplayEnumBase::AsString(g_enumRules, v); },
+             [](unsigned int v) { return CDisplayEnumBase::AsWstring(g_enumRules, v); },
+             {{0, "ZERO"}, {7, "SEVEN"}, {9, "9"}, {11, "11"}}},
+    Renderer{"BitsRules", [](unsigned int v) { return CDisplayBitsBase::AsString(g_bitsRules, v); },
+             [](unsigned int v) { return CDisplayBitsBase::AsWstring(g_bitsRules, v); },
+             {{0x11, "FIELD_ONE|FLAG"}, {0x13, "LOW|FLAG|0x2"}}}),
+    [](const auto& test) { return std::string(test.param.type); });
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(ValuesWithoutRow, DisplayRendering,
-                         testing::ValuesIn(std::vector<Rendering>{
-                             JS(14, "14"), JS(0xFFFFFFFF, "4294967295"), JF(3, "3"), ST(4, "4"),
-                             SM(0, "0"), SM(0x1000, "0x1000")}));
-
-INSTANTIATE_TEST_SUITE_P(
-    BitCombinations, DisplayRendering,
-    testing::ValuesIn(std::vector<Rendering>{
-        SM(0x102, "MODE_CJ|REASON_UNC_PATH"),
-        SM(0x302, "MODE_CJ|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED"), SM(0x6, "MODE_CJ|0x4"),
-        SM(0xFFFFFFFF,
-           "MODE_MIXED|REASON_UNC_PATH|REASON_CJ_NOT_SUPPORTED|REASON_MOUNT_POINT|"
-           "REASON_FS_MIGRATOR|0xfffff0fc")}));
-
-TEST(DisplayValue, ClassesHoldTheirValue) {
-  EXPECT_EQ(EJobStatus(EJobStatus::RKJOBSTATUS_STARTED).Value(), 13u);
-  EXPECT_EQ(EScanType(EScanType::CHANGE_JOURNAL).Value(), 1u);
-  EXPECT_EQ(BScanModeReason().Value(), 0u);
-  EXPECT_EQ(BScanModeReason(BScanModeReason::MODE_CJ | BScanModeReason::REASON_UNC_PATH).Value(),
-            0x102u);
-}
-
-// A zero value is a row like any other; the row without a narrow name ends
-// the table, and a missing wide name is the narrow one widened.
-TEST(DisplayRenderer, EnumTableEndsAtTheUnnamedRowOnly) {
-  _DISPLAY_ENUM_INFO_TABLE table[] = {{0, 0, "ZERO", L"ZERO", nullptr},
-                                      {7, 0, "SEVEN", nullptr, nullptr},
-                                      {9, 0, nullptr, L"NINE", nullptr},
-                                      {11, 0, "PAST_END", L"PAST_END", nullptr}};
-  EXPECT_EQ(CDisplayEnumBase::AsString(table, 0), "ZERO");
-  EXPECT_EQ(CDisplayEnumBase::AsWstring(table, 7), L"SEVEN");
-  EXPECT_EQ(CDisplayEnumBase::AsWstring(table, 9), L"9");
-  EXPECT_EQ(CDisplayEnumBase::AsString(table, 11), "11");
+TEST(DisplayRenderer, NothingToNameIsTheNumber) {
   EXPECT_EQ(CDisplayEnumBase::AsString(nullptr, 5), "5");
-}
-
-// A row naming a pattern within a wider mask outranks the single bits of the
-// mask, and a repeated row is named once.
-TEST(DisplayRenderer, BitsPreferTheWiderRowAndNameEachRowOnce) {
-  _DISPLAY_BITS_INFO_TABLE table[] = {{0x1, 0x1, "LOW", nullptr, nullptr},
-                                      {0x1, 0x3, "FIELD_ONE", L"FIELD_ONE", nullptr},
-                                      {0x10, 0x10, "FLAG", L"FLAG", nullptr},
-                                      {0x10, 0x10, "FLAG_AGAIN", L"FLAG_AGAIN", nullptr},
-                                      {0, 0, nullptr, nullptr, nullptr}};
-  EXPECT_EQ(CDisplayBitsBase::AsString(table, 0x11), "FIELD_ONE|FLAG");
-  EXPECT_EQ(CDisplayBitsBase::AsWstring(table, 0x13), L"LOW|FLAG|0x2");
   EXPECT_EQ(CDisplayBitsBase::AsWstring(nullptr, 0xA0), L"0xa0");
+  EXPECT_EQ(BScanModeReason::AsString(BScanModeReason().Value()), "0");
 }
 
 }  // namespace
