@@ -1,32 +1,32 @@
 #include <pthread.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <limits>
 #include <optional>
-#include <ostream>
-#include <stdexcept>
-#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 namespace {
 
-// Results of the system unlocks the calling thread makes while recording.
-thread_local std::vector<int>* t_pUnlockResults = nullptr;
+// The mutex under test reaches the system unlock through this probe, so the
+// tests see every release, its destructor's too. While t_bRefuseUnlocks is
+// set the probe refuses in the system's place, as it refuses a non-holder.
+thread_local std::vector<int> t_unlockResults;
+thread_local bool t_bRefuseUnlocks = false;
 
 int ProbedUnlock(pthread_mutex_t* pMutex) {
-  const int nResult = pthread_mutex_unlock(pMutex);
-  if (t_pUnlockResults != nullptr) t_pUnlockResults->push_back(nResult);
-  return nResult;
+  t_unlockResults.push_back(t_bRefuseUnlocks ? EPERM : pthread_mutex_unlock(pMutex));
+  return t_unlockResults.back();
 }
 
 }  // namespace
 
-// The mutex under test reaches the system unlock through the probe, so that
-// the tests see every release, including those its destructor makes.
 #define pthread_mutex_unlock ProbedUnlock
 #include "fx/FXMutex.h"
 #undef pthread_mutex_unlock
@@ -35,205 +35,80 @@ int ProbedUnlock(pthread_mutex_t* pMutex) {
 
 namespace {
 
-class UnlockRecorder {
- public:
-  UnlockRecorder() { t_pUnlockResults = &m_results; }
-  ~UnlockRecorder() { t_pUnlockResults = nullptr; }
-  UnlockRecorder(const UnlockRecorder&) = delete;
-  UnlockRecorder& operator=(const UnlockRecorder&) = delete;
-  const std::vector<int>& Results() const { return m_results; }
-
- private:
-  std::vector<int> m_results;
-};
-
-#if defined(__SANITIZE_THREAD__)
-#define UMX_UNDER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define UMX_UNDER_TSAN 1
-#endif
-#endif
-
 // The tests take and release holds in patterns the static analysis rejects
 // on purpose, so every lock operation goes through these.
 void Acquire(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS { resource.Lock(); }
 void Release(FXLockableResource& resource) UMX_NO_THREAD_SAFETY_ANALYSIS { resource.Unlock(); }
 
-template <typename F>
-auto OnAnotherThread(F f) {
-  return std::async(std::launch::async, f).get();
-}
+using MutexState = std::pair<std::int32_t, std::uint32_t>;  // holds, owner
+MutexState StateOf(const FXMutex& m) { return {m.GetHoldCount(), m.GetOwnerThreadId()}; }
 
-struct MutexState {
-  std::int32_t holds;
-  std::uint32_t owner;
-  bool operator==(const MutexState& other) const {
-    return holds == other.holds && owner == other.owner;
-  }
+// Every attempt is one immediate try, whatever the interval: a waiting one
+// would never return while the holder joins the thread that makes it.
+const std::vector<std::function<bool(FXMutex&)>> kAttempts = {
+    [](FXMutex& m) { return m.TryLock(); },
+    [](FXMutex& m) { return m.TryLock(CTimeInterval()); },
+    [](FXMutex& m) { return m.TryLock(CTimeInterval(std::numeric_limits<std::int64_t>::max())); },
 };
 
-std::ostream& operator<<(std::ostream& os, const MutexState& state) {
-  return os << "{holds " << state.holds << ", owner " << state.owner << "}";
-}
-
-MutexState StateOf(const FXMutex& mutex) {
-  return {mutex.GetHoldCount(), mutex.GetOwnerThreadId()};
-}
-
-const MutexState kFree{0, 0};
-
-// Whether the calling thread could take the mutex, and what it saw while it
-// held it; released again before returning.
-std::optional<MutexState> TakeAndRelease(FXMutex& mutex) UMX_NO_THREAD_SAFETY_ANALYSIS {
-  if (!mutex.TryLock()) return std::nullopt;
-  const MutexState held = StateOf(mutex);
-  mutex.Unlock();
-  return held;
-}
-
-// Names the table-driven cases in test listings.
-template <typename Case>
-auto operator<<(std::ostream& os, const Case& c) -> decltype(c.name, os) {
-  return os << c.name;
-}
-
-template <typename Case>
-std::string NameOf(const testing::TestParamInfo<Case>& param) {
-  return param.param.name;
-}
-
-TEST(FXMutex, OwnerAndHoldCountFollowEveryRecursiveStep) {
-  FXMutex mutex;
-  const std::uint32_t self = GetCurrentThreadId();
-  EXPECT_EQ(StateOf(mutex), kFree);
-
-  struct Step {
-    const char* name;
-    std::function<void()> run;
-    MutexState after;
-  };
-  const Step steps[] = {
-      {"Lock", [&] { Acquire(mutex); }, {1, self}},
-      {"Lock again", [&] { Acquire(mutex); }, {2, self}},
-      {"TryLock by the holder", [&] { EXPECT_TRUE(mutex.TryLock()); }, {3, self}},
-      {"timed TryLock by the holder",
-       [&] { EXPECT_TRUE(mutex.TryLock(CTimeInterval(1000))); },
-       {4, self}},
-      {"Unlock", [&] { Release(mutex); }, {3, self}},
-      {"Unlock", [&] { Release(mutex); }, {2, self}},
-      {"Unlock", [&] { Release(mutex); }, {1, self}},
-      {"last Unlock", [&] { Release(mutex); }, kFree},
-  };
-  for (const Step& step : steps) {
-    step.run();
-    EXPECT_EQ(StateOf(mutex), step.after) << step.name;
-  }
-}
-
-TEST(FXMutex, AnotherThreadAcquiresOnlyAfterTheLastRelease) {
-  FXMutex mutex;
-  auto tryFromOtherThread = [&] { return OnAnotherThread([&] { return TakeAndRelease(mutex); }); };
-  Acquire(mutex);
-  Acquire(mutex);
-  EXPECT_FALSE(tryFromOtherThread());
-  Release(mutex);
-  EXPECT_FALSE(tryFromOtherThread());
-  Release(mutex);
-  const std::optional<MutexState> held = tryFromOtherThread();
-  ASSERT_TRUE(held);
-  EXPECT_EQ(held->holds, 1);
-  EXPECT_NE(held->owner, GetCurrentThreadId());
-  EXPECT_EQ(StateOf(mutex), kFree);
-}
-
-TEST(FXMutex, LockWaitsForTheHolderThenHoldsOnce) {
-  FXMutex mutex;
-  Acquire(mutex);
-  std::promise<void> waiting;
-  std::future<MutexState> waiter = std::async(std::launch::async, [&] {
-    waiting.set_value();
-    Acquire(mutex);
-    const MutexState held = StateOf(mutex);
-    EXPECT_EQ(held.owner, GetCurrentThreadId());
-    Release(mutex);
-    return held;
+// Whether each attempt from a new thread took the mutex; one that did
+// must hold it once, as owner, and release it.
+std::vector<bool> AttemptsFromAnotherThread(FXMutex& mutex) {
+  return umx_test::OnAnotherThread([&]() UMX_NO_THREAD_SAFETY_ANALYSIS {
+    std::vector<bool> taken;
+    for (const auto& attempt : kAttempts) {
+      taken.push_back(attempt(mutex));
+      if (!taken.back()) continue;
+      EXPECT_EQ(StateOf(mutex), MutexState(1, GetCurrentThreadId()));
+      mutex.Unlock();
+    }
+    return taken;
   });
-  waiting.get_future().wait();
-  Release(mutex);
-  EXPECT_EQ(waiter.get().holds, 1);
-  EXPECT_EQ(StateOf(mutex), kFree);
 }
 
-// Every attempt is one immediate try, whatever the interval.
-struct Attempt {
-  const char* name;
-  std::function<bool(FXLockableResource&)> run;
-};
-
-class FXMutexAttempt : public testing::TestWithParam<Attempt> {};
-
-TEST_P(FXMutexAttempt, AcquiresAFreeMutex) {
+TEST(FXMutex, HoldsAndOwnerFollowEveryStepAndShutOutOtherThreads) {
   FXMutex mutex;
-  EXPECT_TRUE(GetParam().run(mutex));
-  EXPECT_EQ(StateOf(mutex), (MutexState{1, GetCurrentThreadId()}));
-  Release(mutex);
-}
-
-// A waiting attempt would never return here: the holder joins the other
-// thread before it releases.
-TEST_P(FXMutexAttempt, FailsAtOnceWhileAnotherThreadHolds) {
-  FXMutex mutex;
+  auto expectHolds = [&mutex, self = GetCurrentThreadId()](int nHolds) {
+    SCOPED_TRACE(testing::Message() << nHolds << " holds");
+    const MutexState state(nHolds, nHolds > 0 ? self : 0);
+    EXPECT_EQ(StateOf(mutex), state);
+    EXPECT_EQ(AttemptsFromAnotherThread(mutex), std::vector<bool>(kAttempts.size(), nHolds == 0));
+    EXPECT_EQ(StateOf(mutex), state);
+  };
+  expectHolds(0);
   Acquire(mutex);
-  const MutexState held = StateOf(mutex);
-  EXPECT_FALSE(OnAnotherThread([&] { return GetParam().run(mutex); }));
-  EXPECT_EQ(StateOf(mutex), held);
-  Release(mutex);
+  expectHolds(1);
+  for (size_t i = 0; i < kAttempts.size(); ++i) {
+    EXPECT_TRUE(kAttempts[i](mutex));
+    expectHolds(static_cast<int>(i) + 2);
+  }
+  for (int nHolds = static_cast<int>(kAttempts.size()); nHolds >= 0; --nHolds) {
+    Release(mutex);
+    expectHolds(nHolds);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Attempts, FXMutexAttempt,
-    testing::Values(
-        Attempt{"Plain", [](FXLockableResource& r) { return r.TryLock(); }},
-        Attempt{"NoInterval", [](FXLockableResource& r) { return r.TryLock(CTimeInterval()); }},
-        Attempt{"OneMinute", [](FXLockableResource& r) { return r.TryLock(CTimeInterval(60000)); }},
-        Attempt{"Negative", [](FXLockableResource& r) { return r.TryLock(CTimeInterval(-1)); }},
-        Attempt{"Longest",
-                [](FXLockableResource& r) {
-                  return r.TryLock(CTimeInterval(std::numeric_limits<std::int64_t>::max()));
-                }}),
-    NameOf<Attempt>);
-
-// ThreadSanitizer reports the refused system unlock as misuse, and that
-// refusal is what this case exercises.
-TEST(FXMutex, SurplusUnlockIsRefusedAndChangesNothing) {
-#ifdef UMX_UNDER_TSAN
-  GTEST_SKIP() << "ThreadSanitizer reports the refused unlock itself";
-#endif
+// ThreadSanitizer would report the system's own refusal, so the probe refuses.
+TEST(FXMutex, UnlockingAFreeMutexStillAsksTheSystemAndChangesNothing) {
   FXMutex mutex;
-  Acquire(mutex);
-  UnlockRecorder recorder;
+  t_unlockResults.clear();
+  t_bRefuseUnlocks = true;
   Release(mutex);
-  Release(mutex);
-  ASSERT_EQ(recorder.Results().size(), 2u);
-  EXPECT_EQ(recorder.Results()[0], 0);
-  EXPECT_NE(recorder.Results()[1], 0);
-  EXPECT_EQ(StateOf(mutex), kFree);
-  EXPECT_TRUE(OnAnotherThread([&] { return TakeAndRelease(mutex); }));
+  t_bRefuseUnlocks = false;
+  EXPECT_EQ(t_unlockResults, std::vector<int>{EPERM});
+  EXPECT_EQ(StateOf(mutex), MutexState(0, 0));
 }
 
-class FXMutexDestruction : public testing::TestWithParam<int> {};
-
-TEST_P(FXMutexDestruction, ReleasesEveryHoldOfTheDestroyingThread) {
-  std::optional<FXMutex> mutex(std::in_place);
-  for (int i = 0; i < GetParam(); ++i)
-    Acquire(*mutex);
-  UnlockRecorder recorder;
-  mutex.reset();
-  EXPECT_EQ(recorder.Results(), std::vector<int>(GetParam(), 0));
+TEST(FXMutex, DestructionReleasesEveryHoldOfTheDestroyingThread) {
+  for (int nHolds : {0, 1, 3}) {
+    std::optional<FXMutex> mutex(std::in_place);
+    for (int i = 0; i < nHolds; ++i)
+      Acquire(*mutex);
+    t_unlockResults.clear();
+    mutex.reset();
+    EXPECT_EQ(t_unlockResults, std::vector<int>(nHolds, 0)) << nHolds << " holds";
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Holds, FXMutexDestruction, testing::Values(0, 1, 3));
 
 // Counts the calls a guard makes; acquires nothing.
 class CountingResource : public FXLockableResource {
@@ -242,69 +117,39 @@ class CountingResource : public FXLockableResource {
   bool TryLock(CTimeInterval interval) override { return FXLockableResource::TryLock(interval); }
   void Lock() override { ++locks; }
   void Unlock() override { ++unlocks; }
-
   int locks = 0;
   int unlocks = 0;
 };
 
-struct GuardCase {
-  const char* name;
-  bool bLockNow;
-  const char* ops;  // 'L' for Lock(), 'U' for Unlock()
-  int locksAfterOps;
-  int unlocksAfterOps;
-  int unlocksAtEnd;
-};
-
-class AutoLock : public testing::TestWithParam<GuardCase> {};
-
-void RunOps(auto_lock& guard, const char* ops) UMX_NO_THREAD_SAFETY_ANALYSIS {
-  for (const char* op = ops; *op != '\0'; ++op) {
-    if (*op == 'L') guard.Lock();
-    if (*op == 'U') guard.Unlock();
+TEST(AutoLock, TakesAtMostOnceAndReleasesOnlyWhatItTook) {
+  struct {
+    const char* name;
+    bool bNull, bLockNow;
+    const char* ops;  // 'L' for Lock(), 'U' for Unlock()
+    int locks, unlocks;
+  } const cases[] = {
+      {"deferred, unlock does nothing", false, false, "U", 0, 0},
+      {"deferred, then locked", false, false, "L", 1, 0},
+      {"double lock takes once", false, true, "L", 1, 0},
+      {"double unlock releases once", false, true, "UU", 1, 1},
+      {"relocks after unlock", false, true, "UL", 2, 1},
+      {"null resource", true, true, "LUL", 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CountingResource resource;
+    {
+      auto_lock guard(c.bNull ? nullptr : &resource, c.bLockNow);
+      [&]() UMX_NO_THREAD_SAFETY_ANALYSIS {
+        for (const char* op = c.ops; *op != '\0'; ++op)
+          *op == 'L' ? guard.Lock() : guard.Unlock();
+      }();
+      EXPECT_EQ(std::make_pair(resource.locks, resource.unlocks),
+                std::make_pair(c.locks, c.unlocks));
+      EXPECT_EQ(guard.IsHeld(), c.locks > c.unlocks);
+    }
+    EXPECT_EQ(resource.unlocks, resource.locks);
   }
-}
-
-TEST_P(AutoLock, ReleasesOnlyWhatItTook) {
-  const GuardCase& c = GetParam();
-  CountingResource resource;
-  {
-    auto_lock guard(&resource, c.bLockNow);
-    RunOps(guard, c.ops);
-    EXPECT_EQ(resource.locks, c.locksAfterOps);
-    EXPECT_EQ(resource.unlocks, c.unlocksAfterOps);
-    EXPECT_EQ(guard.IsHeld(), c.locksAfterOps > c.unlocksAfterOps);
-  }
-  EXPECT_EQ(resource.locks, c.locksAfterOps);
-  EXPECT_EQ(resource.unlocks, c.unlocksAtEnd);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, AutoLock,
-                         testing::Values(GuardCase{"LocksAtOnce", true, "", 1, 0, 1},
-                                         GuardCase{"DeferredNeverLocked", false, "", 0, 0, 0},
-                                         GuardCase{"DeferredUnlockDoesNothing", false, "U", 0, 0,
-                                                   0},
-                                         GuardCase{"DeferredThenLocked", false, "L", 1, 0, 1},
-                                         GuardCase{"DoubleLockTakesOnce", true, "L", 1, 0, 1},
-                                         GuardCase{"DoubleUnlockReleasesOnce", true, "UU", 1, 1, 1},
-                                         GuardCase{"RelocksAfterUnlock", true, "UL", 2, 1, 2}),
-                         NameOf<GuardCase>);
-
-TEST(AutoLock, NullResourceDoesNothing) {
-  auto_lock guard(nullptr, true);
-  EXPECT_FALSE(guard.IsHeld());
-  RunOps(guard, "LUL");
-  EXPECT_FALSE(guard.IsHeld());
-}
-
-TEST(AutoLock, ReleasesTheMutexWhenAnExceptionLeaves) {
-  FXMutex mutex;
-  try {
-    auto_lock guard(&mutex, true);
-    throw std::runtime_error("leaving");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_EQ(StateOf(mutex), kFree);
 }
 
 }  // namespace

@@ -79,4 +79,19 @@ std::string StdoutCapture::Release() {
 
 StdoutCapture::~StdoutCapture() { (void)Release(); }
 
+void Latch::CountDown() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (--count_ == 0) cv_.notify_all();
+}
+
+void Latch::Wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  cv_.wait(lock, [this] { return count_ <= 0; });
+}
+
+void Latch::ArriveAndWait() {
+  CountDown();
+  Wait();
+}
+
 }  // namespace umx_test

@@ -1,8 +1,10 @@
-// Helpers shared by the tests: a log sink that keeps what it is given, and
-// capture of standard output.
+// Helpers shared by the tests: a log sink that keeps what it is given,
+// capture of standard output, and thread coordination.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -72,5 +74,30 @@ class StdoutCapture {
   int saved_fd_ = -1;
   std::string path_;
 };
+
+// A single-use countdown, as C++20's std::latch: Wait() returns once
+// CountDown() has been called `count` times.
+class Latch {
+ public:
+  explicit Latch(int count) : count_(count) {}
+  Latch(const Latch&) = delete;
+  Latch& operator=(const Latch&) = delete;
+
+  void CountDown();
+  void Wait();
+  // A start gate: the threads that call this go on together.
+  void ArriveAndWait();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  int count_;
+};
+
+// Runs `f` on a new thread and returns its result, or rethrows what it threw.
+template <typename F>
+auto OnAnotherThread(F f) {
+  return std::async(std::launch::async, f).get();
+}
 
 }  // namespace umx_test
