@@ -272,8 +272,11 @@ const Ratio kRatios[] = {
 class RecordingReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions the median stands for the case; without, the one run.
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        times_[run.run_name.str()] = run.GetAdjustedCPUTime();
+      } else if (run.run_type == Run::RT_Iteration && run.iterations > 0 && run.repetitions <= 1) {
         times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
       }
     }
@@ -315,7 +318,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  benchmark::Initialize(&argc, argv);
+  // Five repetitions and their median, unless told otherwise: one short run
+  // on a shared machine is too noisy to hold a ratio to.
+  std::vector<char*> args(argv, argv + argc);
+  char repetitions[] = "--benchmark_repetitions=5";
+  char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
+  args.insert(args.begin() + 1, {repetitions, aggregatesOnly});
+  int nArgs = static_cast<int>(args.size());
+  benchmark::Initialize(&nArgs, args.data());
   RecordingReporter reporter;
   reporter.SetOutputStream(&std::cerr);
   reporter.SetErrorStream(&std::cerr);

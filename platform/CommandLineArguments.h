@@ -1,8 +1,10 @@
 // The agent's parsed command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
@@ -26,7 +28,16 @@ class QIUTILS_API CCommandLineArguments {
   CQiError GetOption(const char* pszName, std::string& value) const;
 
  private:
-  std::unordered_map<std::string, std::string> m_options;
+  // The option named `pszName`, or null.
+  const std::pair<std::string, std::string>* Find(const char* pszName) const;
+  void Set(const char* pszName, std::string value);
+
+  // Name and value of each option, in the order of first appearance.
+  std::vector<std::pair<std::string, std::string>> m_options;
+  // Open-addressed index into m_options (entry + 1; 0 is free), a power of
+  // two at least twice the option count: a lookup costs the same however
+  // long the command line is.
+  std::vector<std::uint32_t> m_slots;
 };
 
 typedef boost::shared_ptr<CCommandLineArguments> CCommandLineArgumentsPtr;
