@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 #include <boost/shared_ptr.hpp>
@@ -45,8 +46,12 @@ class QIUTILS_API CStreamLogWriter : public CLogWriterInterface {
   int GetLogLevel() override;
 
  private:
-  std::mutex m_mutex;  // one record at a time
-  std::FILE* m_pStream;
-  bool m_bOwnsStream;
+  struct CloseFile {
+    void operator()(std::FILE* pFile) const;
+  };
+
+  std::mutex m_mutex;                                    // one record at a time
+  std::unique_ptr<std::FILE, CloseFile> m_pOwnedStream;  // a file this sink opened
+  std::FILE* m_pStream;  // where records go; null when the file did not open
   int m_nLevel;
 };

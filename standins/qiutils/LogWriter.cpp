@@ -28,21 +28,21 @@ std::string Timestamp() {
 
 }  // namespace
 
+void CStreamLogWriter::CloseFile::operator()(std::FILE* pFile) const {
+  std::fclose(pFile);  // NOLINT(cppcoreguidelines-owning-memory): the unique_ptr owns it
+}
+
 CStreamLogWriter::CStreamLogWriter(std::FILE* pStream, int nLevel)
-    : m_pStream(pStream), m_bOwnsStream(false), m_nLevel(nLevel) {}
+    : m_pStream(pStream), m_nLevel(nLevel) {}
 
 CStreamLogWriter::CStreamLogWriter(const char* pszPath, int nLevel)
-    : m_pStream(pszPath ? std::fopen(pszPath, "a") : nullptr),
-      m_bOwnsStream(true),
+    : m_pOwnedStream(pszPath ? std::fopen(pszPath, "a") : nullptr),
+      m_pStream(m_pOwnedStream.get()),
       m_nLevel(nLevel) {}
 
+// A stream the sink does not own is left open, with its records flushed.
 CStreamLogWriter::~CStreamLogWriter() {
-  if (m_pStream == nullptr) return;
-  if (m_bOwnsStream) {
-    std::fclose(m_pStream);  // NOLINT(cppcoreguidelines-owning-memory): owned since open
-  } else {
-    std::fflush(m_pStream);
-  }
+  if (m_pStream != nullptr) std::fflush(m_pStream);
 }
 
 void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId,
