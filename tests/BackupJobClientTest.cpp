@@ -140,8 +140,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"SinkThrows", Sink::kThrowing, false, kNoMedia, nullptr}),
     testing::PrintToStringParamName());
 
-TEST_F(BackupJobClient, ExactlyOneOfManyRacingCreatorsWins) {
-  constexpr int kThreads = 16;
+class BackupJobClientRace : public BackupJobClient, public testing::WithParamInterface<int> {};
+
+TEST_P(BackupJobClientRace, ExactlyOneOfTheRacingCreatorsWins) {
+  const int kThreads = GetParam();
   umx_test::Latch start(kThreads);
   std::vector<std::future<Outcome>> creators;
   for (int i = 0; i < kThreads; ++i) {
@@ -158,6 +160,8 @@ TEST_F(BackupJobClient, ExactlyOneOfManyRacingCreatorsWins) {
   EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), Outcome(nullptr, kCalledTwice)),
             kThreads - 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, BackupJobClientRace, testing::Values(2, 8, 32));
 
 class BackupJobClientSlowInit : public BackupJobClient, public testing::WithParamInterface<bool> {};
 
