@@ -154,7 +154,8 @@ namespace {
 // Not const: the renderer takes a mutable pointer, though nothing writes here.
 #define UMX_BITS_ROW(name, value) {value, value, #name, L"" #name, nullptr},
 _DISPLAY_BITS_INFO_TABLE s_dtScanModeReason[] = {
-    UMX_SCAN_MODE_REASON_BITS(UMX_BITS_ROW){0, 0, nullptr, nullptr, nullptr},
+    UMX_SCAN_MODE_REASON_BITS(UMX_BITS_ROW)  // then the end row
+    {0, 0, nullptr, nullptr, nullptr},
 };
 #undef UMX_BITS_ROW
 

@@ -153,13 +153,16 @@ namespace {
 // Not const: the renderer takes a mutable pointer, though nothing writes here.
 #define UMX_ENUM_ROW(name, value) {value, 0, #name, L"" #name, nullptr},
 _DISPLAY_ENUM_INFO_TABLE s_dtJobStatus[] = {
-    UMX_JOB_STATUS_VALUES(UMX_ENUM_ROW){0, 0, nullptr, nullptr, nullptr},
+    UMX_JOB_STATUS_VALUES(UMX_ENUM_ROW)  // then the end row
+    {0, 0, nullptr, nullptr, nullptr},
 };
 _DISPLAY_ENUM_INFO_TABLE s_dtJobStatusFor[] = {
-    UMX_JOB_STATUS_FOR_VALUES(UMX_ENUM_ROW){0, 0, nullptr, nullptr, nullptr},
+    UMX_JOB_STATUS_FOR_VALUES(UMX_ENUM_ROW)  // then the end row
+    {0, 0, nullptr, nullptr, nullptr},
 };
 _DISPLAY_ENUM_INFO_TABLE s_dtScanType[] = {
-    UMX_SCAN_TYPE_VALUES(UMX_ENUM_ROW){0, 0, nullptr, nullptr, nullptr},
+    UMX_SCAN_TYPE_VALUES(UMX_ENUM_ROW)  // then the end row
+    {0, 0, nullptr, nullptr, nullptr},
 };
 #undef UMX_ENUM_ROW
 
