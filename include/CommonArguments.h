@@ -59,7 +59,7 @@ class UMX_API BScanModeReason {
 #undef UMX_BIT_CONSTANT
 
   BScanModeReason();
-  explicit BScanModeReason(unsigned int nValue);
+  BScanModeReason(unsigned int nValue);  // implicit, as callers write "= 0x102"
   ~BScanModeReason();
 
   unsigned int Value() const { return m_value; }

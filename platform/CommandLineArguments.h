@@ -22,10 +22,10 @@ class QIUTILS_API CCommandLineArguments {
   CCommandLineArguments(int argc, const char* const* argv);
 
   // Success exactly when the option is present.
-  CQiError GetOption(const char* pszName) const;
+  CQiError GetOption(const char* pszName);
   // Stores the option's value; an absent option is ERROR_NOT_FOUND, naming
   // the option, and `value` is left as it was.
-  CQiError GetOption(const char* pszName, std::string& value) const;
+  CQiError GetOption(const char* pszName, std::string& value);
 
  private:
   // The option named `pszName`, or null.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite: sets up the machine, then builds and runs every test
 # in the plain build, under the sanitizers, with clang's thread-safety
-# analysis and on big-endian PowerPC under qemu; then valgrind's memcheck,
-# formatting and clang-tidy, and a bounded run of each fuzzer. Fails on the
-# first failure. UMX_TEST_PRESETS="dev asan" runs only the presets named.
+# analysis and on big-endian PowerPC under qemu; then the binary interface
+# against its baseline, valgrind's memcheck, formatting and clang-tidy, and a
+# bounded run of each fuzzer. Fails on the first failure. UMX_TEST_PRESETS="dev asan" runs only the presets named.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,6 +34,9 @@ for preset in ${UMX_TEST_PRESETS:-dev asan tsan clang ppc64}; do
 done
 
 if [ -z "${UMX_TEST_PRESETS:-}" ]; then
+  echo "== binary interface against tests/abi/UMXClient.abi (dev build) =="
+  scripts/abi.sh
+
   echo "== valgrind memcheck (dev build) =="
   scripts/memcheck.sh
 

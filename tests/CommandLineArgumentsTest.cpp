@@ -24,7 +24,7 @@ TEST(CommandLineArguments, FollowsTheJobManagersSyntax) {
       {{"agent", "stray"}, "stray", nullptr},
   };
   for (const auto& c : cases) {
-    const CCommandLineArguments arguments(static_cast<int>(c.argv.size()), c.argv.data());
+    CCommandLineArguments arguments(static_cast<int>(c.argv.size()), c.argv.data());
     std::string value = "before";
     const CQiError error = arguments.GetOption(c.pszName, value);
     EXPECT_EQ(arguments.GetOption(c.pszName).IsError(), c.pszValue == nullptr) << c.pszName;
@@ -41,7 +41,7 @@ TEST(CommandLineArguments, FollowsTheJobManagersSyntax) {
 TEST(CommandLineArguments, SurvivesNullArgvAndNames) {
   EXPECT_TRUE(CCommandLineArguments(3, nullptr).GetOption("j").IsError());
   const char* argv[] = {"agent", "-j", nullptr};
-  const CCommandLineArguments truncated(5, argv);
+  CCommandLineArguments truncated(5, argv);
   EXPECT_FALSE(truncated.GetOption("j").IsError());
   EXPECT_EQ(truncated.GetOption(nullptr).GetOriginalCode(), ERROR_INVALID_PARAMETER);
 }

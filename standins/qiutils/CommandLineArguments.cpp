@@ -69,13 +69,13 @@ void CCommandLineArguments::Set(const char* pszName, std::string value) {
   m_slots[n] = static_cast<std::uint32_t>(m_options.size());
 }
 
-CQiError CCommandLineArguments::GetOption(const char* pszName) const {
+CQiError CCommandLineArguments::GetOption(const char* pszName) {
   if (pszName != nullptr && Find(pszName) != nullptr) return CQiError::Success();
   std::string ignored;
   return GetOption(pszName, ignored);  // the same error as a value lookup
 }
 
-CQiError CCommandLineArguments::GetOption(const char* pszName, std::string& value) const {
+CQiError CCommandLineArguments::GetOption(const char* pszName, std::string& value) {
   if (pszName == nullptr) {
     return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_INVALID_PARAMETER,
                                    "Option name not given");

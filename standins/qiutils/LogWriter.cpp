@@ -10,8 +10,6 @@
 
 boost::shared_ptr<CLogWriterInterface> g_ptrLogWriter;
 
-CLogWriterInterface::~CLogWriterInterface() = default;
-
 namespace {
 
 // "2024-05-17 13:04:05.123", local time.
@@ -45,7 +43,7 @@ CStreamLogWriter::~CStreamLogWriter() {
   if (m_pStream != nullptr) std::fflush(m_pStream);
 }
 
-void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId,
+void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine, LONGLONG nJobId,
                                 int nContext, const char* pszFormat, ...) {
   if (m_pStream == nullptr || nLevel > m_nLevel) return;
   va_list args;

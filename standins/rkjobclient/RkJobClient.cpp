@@ -8,20 +8,27 @@
 #include "RkLocalPlatform.h"
 #include "RkLocalState.h"
 
-class RKJobClientState {
- public:
+namespace {
+
+// What a job client of the stand-in holds, kept in RKJobClient's reserve.
+struct JobClientMembers {
   int nLastError = 0;
   std::optional<std::string> lastErrorText = std::string();
 };
 
-RKJobClient::RKJobClient() : m_pState(std::make_unique<RKJobClientState>()) {}
+}  // namespace
 
-RKJobClient::~RKJobClient() = default;
+RKJobClient::RKJobClient() { RkLocalPlatform::detail::ConstructIn<JobClientMembers>(m_reserved); }
 
-int RKJobClient::getLastError() const { return m_pState->nLastError; }
+RKJobClient::~RKJobClient() { RkLocalPlatform::detail::DestroyIn<JobClientMembers>(m_reserved); }
 
-const char* RKJobClient::getLastErrorStr() const {
-  return m_pState->lastErrorText ? m_pState->lastErrorText->c_str() : nullptr;
+int RKJobClient::getLastError() {
+  return RkLocalPlatform::detail::StoredIn<JobClientMembers>(m_reserved).nLastError;
+}
+
+const char* RKJobClient::getLastErrorStr() {
+  const auto& text = RkLocalPlatform::detail::StoredIn<JobClientMembers>(m_reserved).lastErrorText;
+  return text ? text->c_str() : nullptr;
 }
 
 RKBkpJobClient::RKBkpJobClient() = default;
@@ -46,12 +53,13 @@ bool RKBkpJobClient::init(const char* pszArg1, RKJobID nJobId, int nArg3,
   detail::ThrowIfTold(Call::Init);
   std::optional<detail::InitFailure> failure =
       WithState([](State& s) { return s.settings.initFailure; });
+  auto& members = detail::StoredIn<JobClientMembers>(m_reserved);
   if (failure) {
-    m_pState->nLastError = failure->code;
-    m_pState->lastErrorText = std::move(failure->text);
+    members.nLastError = failure->code;
+    members.lastErrorText = std::move(failure->text);
     return false;
   }
-  m_pState->nLastError = 0;
-  m_pState->lastErrorText = std::string();
+  members.nLastError = 0;
+  members.lastErrorText = std::string();
   return true;
 }

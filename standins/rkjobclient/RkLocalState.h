@@ -2,10 +2,13 @@
 // API. Internal to the stand-in library.
 #pragma once
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -103,6 +106,24 @@ bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity);
 
 // Appends the root directory in use (see Root()).
 void AppendRoot(std::string& out);
+
+// A platform object keeps the stand-in's own members in the reserve of its
+// declared class: a T that the object's constructor builds there and its
+// destructor destroys.
+template <typename T, std::size_t N, typename... Args>
+void ConstructIn(unsigned char (&reserve)[N], Args&&... args) {
+  static_assert(sizeof(T) <= N, "the stand-in's members fit the reserve");
+  static_assert(alignof(T) <= 8, "the reserve is 8-byte aligned");
+  ::new (static_cast<void*>(reserve)) T(std::forward<Args>(args)...);
+}
+template <typename T, std::size_t N>
+T& StoredIn(unsigned char (&reserve)[N]) {
+  return *std::launder(reinterpret_cast<T*>(reserve));  // NOLINT: built there by ConstructIn
+}
+template <typename T, std::size_t N>
+void DestroyIn(unsigned char (&reserve)[N]) {
+  std::destroy_at(&StoredIn<T>(reserve));
+}
 
 // Fills all `capacity` bytes of `pszBuffer` with text and no NUL.
 void FillUnterminated(char* pszBuffer, std::size_t capacity);

@@ -56,8 +56,18 @@ struct SubclientOrders {
   std::optional<std::string> dir;
 };
 
-// A registered application's client.
-class LocalClient : public RKPI_Client {
+// What a platform object of the stand-in holds, kept in RKPI_PlatformBase's
+// reserve.
+struct PlatformMembers {
+  explicit PlatformMembers(bool invalid) : bInvalid(invalid) {}
+
+  bool bInvalid;            // fixed when the object is made
+  std::string strHostName;  // the text getZentServerHostName hands out
+};
+
+// A registered application's client; destroyed only as itself.
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor)
+class LocalClient final : public RKPI_Client {
  public:
   explicit LocalClient(std::string name) : m_strName(std::move(name)) {}
 
@@ -75,17 +85,21 @@ class LocalClient : public RKPI_Client {
 
 }  // namespace
 
-RKPI_PlatformBase::RKPI_PlatformBase()
-    : m_ulLastError(0),
-      m_bInvalid(WithState([](State& s) { return s.settings.platformInvalid; })) {}
+RKPI_PlatformBase::RKPI_PlatformBase() : m_ulLastError(0) {
+  detail::ConstructIn<PlatformMembers>(
+      m_reserved, WithState([](State& s) { return s.settings.platformInvalid; }));
+}
 
-RKPI_PlatformBase::~RKPI_PlatformBase() = default;
+RKPI_PlatformBase::~RKPI_PlatformBase() { detail::DestroyIn<PlatformMembers>(m_reserved); }
 
-bool RKPI_PlatformBase::invalidRKPlatform() const { return m_bInvalid; }
+bool RKPI_PlatformBase::invalidRKPlatform() {
+  return detail::StoredIn<PlatformMembers>(m_reserved).bInvalid;
+}
 
 const char* RKPI_PlatformBase::getZentServerHostName() {
   detail::ThrowIfTold(Call::GetZentServerHostName);
-  if (m_bInvalid) {
+  PlatformMembers& members = detail::StoredIn<PlatformMembers>(m_reserved);
+  if (members.bInvalid) {
     m_ulLastError = detail::kResultInvalidParameter;
     return nullptr;
   }
@@ -96,8 +110,8 @@ const char* RKPI_PlatformBase::getZentServerHostName() {
     m_ulLastError = *failure;
     return nullptr;
   }
-  m_strHostName = std::move(name);
-  return m_strHostName.c_str();
+  members.strHostName = std::move(name);
+  return members.strHostName.c_str();
 }
 
 RKPI_ZentClient::RKPI_ZentClient() = default;
@@ -120,7 +134,7 @@ int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir,
     detail::FillUnterminated(pszAux1, capacity);
     detail::FillUnterminated(pszAux2, capacity);
   }
-  if (m_bInvalid) {
+  if (detail::StoredIn<PlatformMembers>(m_reserved).bInvalid) {
     m_ulLastError = detail::kResultInvalidParameter;
     return 0;
   }
@@ -157,11 +171,12 @@ const char* RKPI_Focus::getFocusClientName(bool bUseDefault) {
   return pszFocus;
 }
 
-RKPI_Client::~RKPI_Client() = default;
+namespace {
 
-class ApplicationIdState {
+// What an ApplicationId of the stand-in holds, kept in its reserve.
+class ApplicationIdMembers {
  public:
-  explicit ApplicationIdState(std::string id) : m_strId(std::move(id)) {}
+  explicit ApplicationIdMembers(std::string id) : m_strId(std::move(id)) {}
 
   // The application's client, looked up once; null when it is unknown.
   RKPI_Client* Client() {
@@ -177,22 +192,25 @@ class ApplicationIdState {
   std::optional<LocalClient> m_client;
 };
 
-ApplicationId::ApplicationId(const std::string& strApplicationId)
-    : m_pState(std::make_unique<ApplicationIdState>(strApplicationId)) {}
+}  // namespace
 
-ApplicationId::~ApplicationId() = default;
+ApplicationId::ApplicationId(const std::string& strApplicationId) {
+  detail::ConstructIn<ApplicationIdMembers>(m_reserved, strApplicationId);
+}
+
+ApplicationId::~ApplicationId() { detail::DestroyIn<ApplicationIdMembers>(m_reserved); }
 
 int ApplicationId::getApplicationId(void* /*pContext*/) {
   detail::ThrowIfTold(Call::GetApplicationId);
   int nResult = WithState([](State& s) { return s.settings.getApplicationIdResult; });
   if (nResult != 0) return nResult;
-  return m_pState->Client() ? 0 : detail::kResultNotFound;
+  return detail::StoredIn<ApplicationIdMembers>(m_reserved).Client() ? 0 : detail::kResultNotFound;
 }
 
 RKPI_Client* ApplicationId::getClient(void* /*pContext*/) {
   detail::ThrowIfTold(Call::GetClient);
   if (WithState([](State& s) { return s.settings.getClientFails; })) return nullptr;
-  return m_pState->Client();
+  return detail::StoredIn<ApplicationIdMembers>(m_reserved).Client();
 }
 
 int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {

@@ -13,8 +13,8 @@
 
 namespace umx_test {
 
-void RecordingLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine,
-                                  std::int64_t nJobId, int nContext, const char* pszFormat, ...) {
+void RecordingLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine, LONGLONG nJobId,
+                                  int nContext, const char* pszFormat, ...) {
   va_list args;
   va_start(args, pszFormat);
   char buffer[4096];

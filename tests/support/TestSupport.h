@@ -19,7 +19,7 @@ struct LogRecord {
   int level;
   std::string function;
   int line;
-  std::int64_t jobId;
+  LONGLONG jobId;
   int context;
   std::string format;
   std::string message;  // the format filled in
@@ -27,11 +27,11 @@ struct LogRecord {
 
 // Keeps every record; answers GetLogLevel with a settable level. Optionally
 // throws from WriteLog, for the paths that must survive a failing sink.
-class RecordingLogWriter : public CLogWriterInterface {
+class RecordingLogWriter final : public CLogWriterInterface {
  public:
   explicit RecordingLogWriter(int level = 0) : level_(level) {}
 
-  void WriteLog(int nLevel, const char* pszFunction, int nLine, std::int64_t nJobId, int nContext,
+  void WriteLog(int nLevel, const char* pszFunction, int nLine, LONGLONG nJobId, int nContext,
                 const char* pszFormat, ...) override FX_PRINTF_FORMAT(7, 8);
   int GetLogLevel() override;
 
