@@ -5,14 +5,21 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "RkJobClient.h"
 #include "RkLocalPlatform.h"
+#include "RkLocalState.h"
 #include "RkPlatform.h"
 
 namespace {
+
+using RkLocalPlatform::Call;
+using RkLocalPlatform::detail::Settings;
 
 class LocalPlatformTest : public ::testing::Test {
  protected:
@@ -78,6 +85,153 @@ TEST_F(LocalPlatformTest, FocusNamesStayValidAcrossThreadsAndReset) {
   RkLocalPlatform::Reset();
   EXPECT_EQ(RKPI_Focus::getFocusClientName(false), nullptr);
   EXPECT_STREQ(first, "first");
+}
+
+}  // namespace
+
+namespace {
+
+// The failure controls that `settings` arms, in the fault list's own words.
+std::string Armed(const Settings& settings) {
+  const std::pair<Call, const char*> kThrowNames[] = {{Call::Init, "init"},
+                                                      {Call::GetZentServerHostName, "hostname"},
+                                                      {Call::GetJobResultsDirectory, "resultsdir"},
+                                                      {Call::GetApplicationId, "appid"},
+                                                      {Call::GetClient, "getclient"},
+                                                      {Call::GetName, "getname"},
+                                                      {Call::GetSubclientDir, "subclient"}};
+  std::string armed;
+  const auto add = [&armed](const std::string& item) {
+    armed += armed.empty() ? item : " " + item;
+  };
+  if (const auto& init = settings.initFailure) {
+    add("init=" + std::to_string(init->code) + ":" + init->text.value_or("(null)"));
+  }
+  if (settings.platformInvalid) add("invalid");
+  if (const auto& code = settings.zentServerHostNameFailure)
+    add("hostname=" + std::to_string(*code));
+  if (const auto& code = settings.jobResultsDirectoryFailure) {
+    add("resultsdir=" + std::to_string(*code));
+  }
+  if (settings.getApplicationIdResult != 0) {
+    add("appid=" + std::to_string(settings.getApplicationIdResult));
+  }
+  if (settings.getClientFails) add("getclient");
+  if (settings.getNameResult != 0) add("getname=" + std::to_string(settings.getNameResult));
+  if (settings.subclientDirResult != 0) {
+    add("subclient=" + std::to_string(settings.subclientDirResult));
+  }
+  for (const auto& [call, name] : kThrowNames) {
+    if (settings.throwingCalls.count(call) != 0) add(std::string("throw=") + name);
+  }
+  if (settings.unterminatedDirectories) add("unterminated");
+  if (settings.scribbleOnScratchBuffers) add("scribble");
+  return armed;
+}
+
+TEST(LocalPlatformFaults, WellFormedListsArmTheirControls) {
+  const struct {
+    const char* list;
+    const char* armed;
+  } cases[] = {
+      {"", ""},
+      {"init=5:down", "init=5:down"},
+      {"init=-5", "init=-5:(null)"},
+      {"init=5:", "init=5:"},
+      {"init=7:a:b=c", "init=7:a:b=c"},
+      {"invalid,getclient,unterminated,scribble", "invalid getclient unterminated scribble"},
+      {"hostname=31,resultsdir=0", "hostname=31 resultsdir=0"},
+      {"resultsdir=18446744073709551615", "resultsdir=18446744073709551615"},
+      {"appid=-2,getname=3,subclient=2147483647", "appid=-2 getname=3 subclient=2147483647"},
+      {"throw=subclient,throw=init,throw=hostname,throw=resultsdir,throw=appid,throw=getclient,"
+       "throw=getname",
+       "throw=init throw=hostname throw=resultsdir throw=appid throw=getclient throw=getname "
+       "throw=subclient"},
+      {"hostname=1,hostname=2", "hostname=2"},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = RkLocalPlatform::detail::ParseFaults(c.list);
+    ASSERT_TRUE(std::holds_alternative<Settings>(parsed))
+        << c.list << ": " << std::get<std::string>(parsed);
+    EXPECT_EQ(Armed(std::get<Settings>(parsed)), c.armed) << c.list;
+  }
+}
+
+TEST(LocalPlatformFaults, MalformedListsAreRefusedQuotingTheItem) {
+  const struct {
+    const char* list;
+    const char* why;
+  } cases[] = {
+      {"bogus", "\"bogus\": not a fault"},
+      {"invalid,Invalid", "\"Invalid\": not a fault"},
+      {"invalid, scribble", "\" scribble\": not a fault"},
+      {"invalid,,scribble", "item 2 is empty"},
+      {",invalid", "item 1 is empty"},
+      {"invalid,", "item 2 is empty"},
+      {"invalid=1", "\"invalid=1\": invalid takes no value"},
+      {"hostname", "\"hostname\": CODE must be"},
+      {"hostname=", "\"hostname=\": CODE must be"},
+      {"hostname=x", "\"hostname=x\": CODE must be"},
+      {"hostname=31x", "\"hostname=31x\": CODE must be"},
+      {"hostname=-1", "\"hostname=-1\": CODE must be"},
+      {"resultsdir=0x4", "\"resultsdir=0x4\": CODE must be"},
+      {"resultsdir=18446744073709551616", "\"resultsdir=18446744073709551616\": CODE"},
+      {"init", "\"init\": CODE must be"},
+      {"init=:down", "\"init=:down\": CODE must be"},
+      {"init=+5", "\"init=+5\": CODE must be"},
+      {"appid", "\"appid\": RESULT must be"},
+      {"appid=0", "\"appid=0\": RESULT must be a decimal number other than 0"},
+      {"getname=2147483648", "\"getname=2147483648\": RESULT"},
+      {"subclient=1 ", "\"subclient=1 \": RESULT"},
+      {"throw", "\"throw\": NAME must be one of init, hostname"},
+      {"throw=", "\"throw=\": NAME"},
+      {"throw=invalid", "\"throw=invalid\": NAME"},
+      {"throw=init=1", "\"throw=init=1\": NAME"},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = RkLocalPlatform::detail::ParseFaults(c.list);
+    ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << c.list;
+    EXPECT_EQ(std::get<std::string>(parsed).rfind(c.why, 0), 0u)
+        << c.list << ": " << std::get<std::string>(parsed);
+  }
+}
+
+// The variable is read at the process's first platform call, so these need a
+// process in which nothing has called the platform yet: ctest gives each test
+// one. (The death test forks; a child that re-ran the binary would not start
+// under a user-mode emulator.)
+class LocalPlatformEnvironment : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::testing::UnitTest::GetInstance()->test_to_run_count() > 1) {
+      GTEST_SKIP() << "needs a process of its own";
+    }
+  }
+};
+
+TEST_F(LocalPlatformEnvironment, ArmsAtTheFirstCallOnlyAndResetClearsIt) {
+  setenv(RkLocalPlatform::kFaultsVariable, "invalid,init=5:down", 1);
+  RKBkpJobClient client;
+  EXPECT_FALSE(client.init("c", 1, 0, RKS_PLATFORM_LINUX, false, "t"));
+  EXPECT_EQ(client.getLastError(), 5);
+  EXPECT_STREQ(client.getLastErrorStr(), "down");
+  EXPECT_TRUE(RKPI_ZentClient().invalidRKPlatform());
+
+  setenv(RkLocalPlatform::kFaultsVariable, "bogus", 1);
+  RkLocalPlatform::Reset();
+  EXPECT_TRUE(client.init("c", 1, 0, RKS_PLATFORM_LINUX, false, "t"));
+  EXPECT_FALSE(RKPI_ZentClient().invalidRKPlatform());
+  unsetenv(RkLocalPlatform::kFaultsVariable);
+}
+
+TEST_F(LocalPlatformEnvironment, MalformedListStopsTheProcessQuotingTheItem) {
+  EXPECT_EXIT(
+      {
+        setenv(RkLocalPlatform::kFaultsVariable, "invalid,hostname=31x", 1);
+        RKPI_Focus::setFocusClientName("c");
+      },
+      ::testing::ExitedWithCode(RkLocalPlatform::kMalformedFaultsStatus),
+      "malformed RK_LOCAL_PLATFORM_FAULTS=\"invalid,hostname=31x\": \"hostname=31x\": CODE");
 }
 
 }  // namespace

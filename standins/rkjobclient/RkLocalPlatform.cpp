@@ -1,14 +1,21 @@
 #include "RkLocalPlatform.h"
 
+#include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include "RkLocalState.h"
 
 namespace RkLocalPlatform {
+
+using detail::Settings;
+using detail::State;
+using detail::WithState;
 
 namespace {
 
@@ -22,7 +29,10 @@ std::vector<T> Copy(const std::deque<T>& calls) {
 template <typename T>
 class NoDestructor {
  public:
-  NoDestructor() { new (storage_) T(); }
+  template <typename... Args>
+  explicit NoDestructor(Args&&... args) {
+    new (storage_) T(std::forward<Args>(args)...);
+  }
   NoDestructor(const NoDestructor&) = delete;
   NoDestructor& operator=(const NoDestructor&) = delete;
   T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
@@ -63,6 +73,125 @@ bool AppendDirectoryFromEnvironment(const char* pszVariable, std::string& out) {
   return true;
 }
 
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  return quoted.append(text) += '"';
+}
+
+// `text` as a T written in decimal, with nothing before or after it.
+template <typename T>
+std::optional<T> DecimalNumber(std::string_view text) {
+  T value{};
+  const char* const pszEnd = text.data() + text.size();
+  const auto [pszStop, error] = std::from_chars(text.data(), pszEnd, value);
+  if (error != std::errc() || pszStop != pszEnd) return std::nullopt;
+  return value;
+}
+
+// Items that take no value, items whose value is a last-error code and
+// items whose value is a platform result, with the setting each arms.
+constexpr std::pair<std::string_view, bool Settings::*> kFlagItems[] = {
+    {"invalid", &Settings::platformInvalid},
+    {"getclient", &Settings::getClientFails},
+    {"unterminated", &Settings::unterminatedDirectories},
+    {"scribble", &Settings::scribbleOnScratchBuffers},
+};
+constexpr std::pair<std::string_view, std::optional<unsigned long> Settings::*> kCodeItems[] = {
+    {"hostname", &Settings::zentServerHostNameFailure},
+    {"resultsdir", &Settings::jobResultsDirectoryFailure},
+};
+constexpr std::pair<std::string_view, int Settings::*> kResultItems[] = {
+    {"appid", &Settings::getApplicationIdResult},
+    {"getname", &Settings::getNameResult},
+    {"subclient", &Settings::subclientDirResult},
+};
+constexpr std::pair<std::string_view, Call> kThrowNames[] = {
+    {"init", Call::Init},
+    {"hostname", Call::GetZentServerHostName},
+    {"resultsdir", Call::GetJobResultsDirectory},
+    {"appid", Call::GetApplicationId},
+    {"getclient", Call::GetClient},
+    {"getname", Call::GetName},
+    {"subclient", Call::GetSubclientDir},
+};
+
+template <typename Member, std::size_t N>
+const Member* Find(const std::pair<std::string_view, Member> (&table)[N], std::string_view name) {
+  for (const auto& [itemName, member] : table) {
+    if (itemName == name) return &member;
+  }
+  return nullptr;
+}
+
+// Arms one item of a fault list on `settings`; why it is malformed when it
+// is, else an empty text.
+std::string ArmFault(std::string_view item, Settings& settings) {
+  const std::size_t nEquals = item.find('=');
+  const std::string_view name = item.substr(0, nEquals);
+  const bool bHasValue = nEquals != std::string_view::npos;
+  const std::string_view value = bHasValue ? item.substr(nEquals + 1) : std::string_view();
+
+  if (const auto* flag = Find(kFlagItems, name)) {
+    if (bHasValue) return Quoted(item) + ": " + std::string(name) + " takes no value";
+    settings.*(*flag) = true;
+    return {};
+  }
+  if (const auto* code = Find(kCodeItems, name)) {
+    const std::optional<unsigned long> number = DecimalNumber<unsigned long>(value);
+    if (!bHasValue || !number) return Quoted(item) + ": CODE must be an unsigned decimal number";
+    settings.*(*code) = *number;
+    return {};
+  }
+  if (const auto* result = Find(kResultItems, name)) {
+    const std::optional<int> number = DecimalNumber<int>(value);
+    if (!bHasValue || !number || *number == 0) {
+      return Quoted(item) + ": RESULT must be a decimal number other than 0";
+    }
+    settings.*(*result) = *number;
+    return {};
+  }
+  if (name == "init") {
+    const std::size_t nColon = value.find(':');
+    const std::optional<int> number = DecimalNumber<int>(value.substr(0, nColon));
+    if (!bHasValue || !number) return Quoted(item) + ": CODE must be a decimal number";
+    settings.initFailure =
+        detail::InitFailure{*number, nColon == std::string_view::npos
+                                         ? std::nullopt
+                                         : std::optional<std::string>(value.substr(nColon + 1))};
+    return {};
+  }
+  if (name == "throw") {
+    const Call* call = bHasValue ? Find(kThrowNames, value) : nullptr;
+    if (call == nullptr) {
+      return Quoted(item) +
+             ": NAME must be one of init, hostname, resultsdir, appid, getclient, getname, "
+             "subclient";
+    }
+    settings.throwingCalls.insert(*call);
+    return {};
+  }
+  return Quoted(item) + ": not a fault of the local platform";
+}
+
+// Nothing is run at exit: the first call may come from inside a caller's
+// lock or from a static destructor. Only the stdio buffers are flushed.
+[[noreturn]] void StopForMalformedFaults(const char* pszList, const std::string& strWhy) {
+  std::fprintf(stderr, "local platform: malformed %s=\"%s\": %s\n", kFaultsVariable, pszList,
+               strWhy.c_str());
+  std::fflush(nullptr);
+  std::_Exit(kMalformedFaultsStatus);
+}
+
+State StateFromEnvironment() {
+  const char* pszList = std::getenv(kFaultsVariable);
+  std::variant<Settings, std::string> parsed =
+      detail::ParseFaults(pszList != nullptr ? pszList : "");
+  if (const auto* pstrWhy = std::get_if<std::string>(&parsed)) {
+    StopForMalformedFaults(pszList, *pstrWhy);
+  }
+  return State{std::get<Settings>(std::move(parsed)), {}};
+}
+
 }  // namespace
 
 namespace detail {
@@ -73,8 +202,23 @@ std::mutex& StateMutex() {
 }
 
 State& UnlockedState() {
-  static NoDestructor<State> state;
+  static NoDestructor<State> state(StateFromEnvironment());
   return state.get();
+}
+
+std::variant<Settings, std::string> ParseFaults(std::string_view list) {
+  Settings settings;
+  if (list.empty()) return settings;
+  std::size_t nItem = 1;
+  for (std::size_t nStart = 0;; ++nItem) {
+    const std::size_t nComma = list.find(',', nStart);
+    const std::string_view item = list.substr(nStart, nComma - nStart);
+    std::string strWhy =
+        item.empty() ? "item " + std::to_string(nItem) + " is empty" : ArmFault(item, settings);
+    if (!strWhy.empty()) return strWhy;
+    if (nComma == std::string_view::npos) return settings;
+    nStart = nComma + 1;
+  }
 }
 
 void ThrowIfTold(Call call) {
@@ -102,10 +246,6 @@ void FillUnterminated(char* pszBuffer, std::size_t capacity) {
 
 }  // namespace detail
 
-using detail::Settings;
-using detail::State;
-using detail::WithState;
-
 void Reset() {
   // The callback may own test objects; it is destroyed outside the lock.
   Settings previous;
@@ -113,6 +253,7 @@ void Reset() {
 }
 
 std::string Root() {
+  WithState([](State&) {});  // a malformed fault list stops even this first call
   std::string root;
   detail::AppendRoot(root);
   return root;

@@ -12,7 +12,9 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "RkLocalPlatform.h"
@@ -82,7 +84,14 @@ struct State {
 };
 
 std::mutex& StateMutex();
+// Built at the first call, with the failures that kFaultsVariable arms.
 State& UnlockedState();
+
+// The default settings with the failures of the fault list `list` (the
+// syntax of kFaultsVariable) armed on them, or why the list is malformed,
+// quoting the offending item.
+[[nodiscard]] RKJOBCLIENT_API std::variant<Settings, std::string> ParseFaults(
+    std::string_view list);
 
 // Runs `f` on the state under its mutex and returns what `f` returns. `f`
 // must not call back into the platform.

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs the built sample agent on a fresh local platform: a whole job on the
-# sample command line, then a missing and a malformed required option.
+# sample command line, the help, every failure the platform can be told to
+# report through RK_LOCAL_PLATFORM_FAULTS, and each kind of bad command line.
 # Usage: run_sample_agent.sh <umx-sample-agent>
 set -euo pipefail
 agent=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export RK_LOCAL_PLATFORM_ROOT=$work/platform
+unset RK_LOCAL_PLATFORM_FAULTS
 
 failures=0
 fail() {
@@ -14,10 +15,12 @@ fail() {
   failures=$((failures + 1))
 }
 
-# Runs the agent with the given options; leaves the exit status in $status and
-# the output in $work/out and $work/err.
+# Runs the agent with the given options on a platform root of its own; leaves
+# the exit status in $status and the output in $work/out and $work/err.
 run() {
   status=0
+  export RK_LOCAL_PLATFORM_ROOT=$work/platform
+  rm -rf "$RK_LOCAL_PLATFORM_ROOT"
   "$agent" "$@" >"$work/out" 2>"$work/err" || status=$?
 }
 
@@ -29,39 +32,158 @@ expect_text() {
   grep -qF -- "$2" "$1" || fail "$(basename "$1") lacks \"$2\": $(cat "$1")"
 }
 
+# The first line of stderr that is the agent's own (the log sink's records
+# come before it) says what went wrong.
+expect_cause() {
+  local first
+  first=$(grep -m1 '^umx-sample-agent: ' "$work/err" || true)
+  [[ $first == *"$1"* ]] || fail "the agent's first line \"$first\" does not say \"$1\""
+}
+
+# A failed job leaves no summary, whole or partial, anywhere under the root.
+expect_no_summary() {
+  local left
+  left=$(find "$RK_LOCAL_PLATFORM_ROOT" -name 'job-summary.txt*' -type f 2>/dev/null || true)
+  [ -z "$left" ] || fail "left behind: $left"
+}
+
 sample=(-j 1234 -a 2:17 -cn localclient -qs zentserver.localdomain -vm vm01
         -jt token-5f3a -d storenode01 -snapjid 1233 -synthfull -MetaDataEnabled)
-results=$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/1234
+results_of() { echo "$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/$1"; }
+
+# A done job: its trace, and a complete summary that ends with a line end.
+expect_done() {
+  local results summary
+  results=$(results_of "$1")
+  summary=$results/job-summary.txt
+  expect_status 0
+  for line in "JobId=$1" "ApplicationId=2:17, ZentCellId=2, ApplicationNumber=17" \
+              "ClientName=localclient" "SyntheticFull=1" "BlockLevelMetadata=ON" \
+              "SnapBackupJobId=1233" "backup job client created for job $1" \
+              "central server zentserver.localdomain" "job results in $results" \
+              "sent job status JMSUCCESS"; do
+    expect_text "$work/out" "$line"
+  done
+  if [ -f "$summary" ]; then
+    for line in "FilesInBackup=3" "ScanStatistics=3" "Streams=1" "PhaseComplete=JMSUCCESS" \
+                "JobComplete=JMSUCCESS"; do
+      expect_text "$summary" "$line"
+    done
+    [ -z "$(tail -c1 "$summary")" ] || fail "job-summary.txt does not end with a line end"
+  else
+    fail "no job-summary.txt in $results"
+  fi
+  [ ! -e "$summary.partial" ] || fail "job-summary.txt.partial left beside the summary"
+}
 
 case="whole job"
 run "${sample[@]}"
-expect_status 0
-for line in "JobId=1234" "ApplicationId=2:17, ZentCellId=2, ApplicationNumber=17" \
-            "ClientName=localclient" "SyntheticFull=1" "BlockLevelMetadata=ON" \
-            "SnapBackupJobId=1233" "backup job client created for job 1234" \
-            "central server zentserver.localdomain" "job results in $results" \
-            "sent job status JMSUCCESS"; do
-  expect_text "$work/out" "$line"
+expect_done 1234
+
+case="hexadecimal job id"
+run -j 0x10 "${sample[@]:2}"
+expect_done 16
+
+for help in --help -h "-j abc --help"; do
+  case="help: $help"
+  # shellcheck disable=SC2086 # the last case is two options
+  run $help
+  expect_status 0
+  expect_text "$work/out" "usage: umx-sample-agent -j <job id>"
+  expect_text "$work/out" "2  the command line is wrong"
+  [ ! -s "$work/err" ] || fail "stderr is not empty: $(cat "$work/err")"
 done
-if [ -f "$results/job-summary.txt" ]; then
-  for line in "FilesInBackup=" "Streams=" "PhaseComplete=JMSUCCESS" "JobComplete=JMSUCCESS"; do
-    expect_text "$results/job-summary.txt" "$line"
-  done
-else
-  fail "no job-summary.txt in $results"
-fi
 
-# A failed option read exits 2; any other status would be a crash or a
-# sanitizer's report.
-case="missing job id"
-run "${sample[@]:2}"
-expect_status 2
-expect_text "$work/err" "GetOption failed, Option=j"
+# Each fault list, the exit status it gives and what stderr then names. 125
+# is the local platform stopping on a malformed list.
+faults=(
+  "init=5:down|1|Failed to initialize CBackupJobClient object: 5:down"
+  "init=-7|1|Failed to initialize CBackupJobClient object: -7:(null)"
+  "invalid|1|Invalid platform"
+  "hostname=31|1|error=31"
+  "resultsdir=4|1|error=4"
+  "unterminated|1|cannot create the job results directory"
+  "throw=init|1|local platform: init failed"
+  "throw=hostname|1|local platform: getZentServerHostName failed"
+  "throw=resultsdir|1|local platform: getJobResultsDirectory failed"
+  "scribble,resultsdir=4|1|error=4"
+  "bogus|125|\"bogus\""
+  "hostname=31x|125|\"hostname=31x\""
+  "invalid,,scribble|125|item 2 is empty"
+  "throw=everything|125|\"throw=everything\""
+)
+# Where the agent's own first line names the step that failed.
+declare -A step=(
+  [init]="cannot create the backup job client"
+  [invalid]="cannot find the central server's host name"
+  [hostname]="cannot find the central server's host name"
+  [resultsdir]="cannot find the job results directory of client localclient"
+  [throw]="the job stopped on an exception"
+)
+for row in "${faults[@]}"; do
+  IFS='|' read -r list expected text <<<"$row"
+  case="RK_LOCAL_PLATFORM_FAULTS=$list"
+  RK_LOCAL_PLATFORM_FAULTS=$list run "${sample[@]}"
+  expect_status "$expected"
+  expect_text "$work/err" "$text"
+  expect_no_summary
+  item=${list%%[=,]*}
+  if [ "$expected" -eq 1 ] && [ -n "${step[$item]:-}" ]; then expect_cause "${step[$item]}"; fi
+done
 
-case="malformed application id"
-run -j 1234 -a 2:17:5 "${sample[@]:4}"
-expect_status 2
-expect_text "$work/err" "ApplicationId invalid"
+# The sample agent makes no application or subclient lookup and ignores the
+# scratch buffers: these faults leave its job done.
+for list in scribble appid=5 getclient getname=3 subclient=2 throw=appid throw=getclient \
+            throw=getname throw=subclient; do
+  case="RK_LOCAL_PLATFORM_FAULTS=$list"
+  RK_LOCAL_PLATFORM_FAULTS=$list run "${sample[@]}"
+  expect_done 1234
+done
+
+# A summary that cannot be put in place is not left half-written either.
+case="summary cannot be renamed into place"
+export RK_LOCAL_PLATFORM_ROOT=$work/platform
+rm -rf "$RK_LOCAL_PLATFORM_ROOT"
+mkdir -p "$(results_of 1234)/job-summary.txt/in-the-way"
+status=0
+"$agent" "${sample[@]}" >"$work/out" 2>"$work/err" || status=$?
+expect_status 1
+expect_cause "cannot write the job summary $(results_of 1234)/job-summary.txt"
+[ ! -e "$(results_of 1234)/job-summary.txt.partial" ] || fail "job-summary.txt.partial left"
+
+# Each bad command line, what the agent's first line says and the options.
+# They run with a malformed fault list: the platform would stop the process
+# with 125 had the agent called it before refusing the command line.
+bad_lines=(
+  "the job id (-j) is missing|${sample[*]:2}"
+  "the application id (-a) is missing|-j 1234 ${sample[*]:4}"
+  "the client name (-cn) is missing|-j 1234 -a 2:17 ${sample[*]:6}"
+  "the central server's host name (-qs) is missing|-j 1234 -a 2:17 -cn c -jt t"
+  "the job manager token (-jt) is missing|-j 1234 -a 2:17 -cn c -qs q"
+  "the application id (-a) \"2:17:5\" is not <cell id>:<application number>|-j 1234 -a 2:17:5 ${sample[*]:4}"
+  "the application id (-a) \"2\" is not <cell id>:<application number>|-j 1234 -a 2 ${sample[*]:4}"
+  "the job id (-j) \"abc\" is not a whole number|-j abc ${sample[*]:2}"
+  "the job id (-j) \"123abc\" is not a whole number|-j 123abc ${sample[*]:2}"
+  "the job id (-j) \"\" is not a whole number|-j ${sample[*]:2}"
+  "the job id (-j) \"0x\" is not a whole number|-j 0x ${sample[*]:2}"
+  "the job id (-j) \"99999999999999999999\" is not a whole number|-j 99999999999999999999 ${sample[*]:2}"
+  "the snapshot backup job id (-snapjid) \"x1\" is not a whole number|${sample[*]} -snapjid x1"
+)
+for row in "${bad_lines[@]}"; do
+  IFS='|' read -r text options <<<"$row"
+  case="bad command line: $text"
+  # shellcheck disable=SC2086 # the options are split at blanks on purpose
+  RK_LOCAL_PLATFORM_FAULTS=bogus run $options
+  expect_status 2
+  expect_cause "$text"
+  expect_text "$work/err" "--help"
+  expect_no_summary
+done
+
+# A value that is not a whole number is refused before any option is traced.
+case="job id refused before the trace"
+run -j abc "${sample[@]:2}"
+[ ! -s "$work/out" ] || fail "stdout is not empty: $(cat "$work/out")"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "sample agent: all cases passed"

@@ -17,6 +17,20 @@ namespace RkLocalPlatform {
 // keeps its job results and subclient directories.
 inline constexpr const char kRootVariable[] = "RK_LOCAL_PLATFORM_ROOT";
 
+// Environment variable with a comma-separated list of failures that the
+// platform arms at its first call, of any kind, as the controls below would:
+//   init=CODE:TEXT  init=CODE  invalid  hostname=CODE  resultsdir=CODE
+//   appid=RESULT  getclient  getname=RESULT  subclient=RESULT
+//   throw=NAME (NAME: init, hostname, resultsdir, appid, getclient, getname,
+//   subclient)  unterminated  scribble
+// Numbers are decimal; a RESULT is not 0. Unset or empty arms nothing. A
+// malformed list stops the process at that first call, with a message on
+// stderr that quotes the offending item and kMalformedFaultsStatus.
+inline constexpr const char kFaultsVariable[] = "RK_LOCAL_PLATFORM_FAULTS";
+// Apart from any status an agent gives its own failures, so that a typo in
+// the list cannot pass for the failure it meant to arm (env(1) uses it too).
+inline constexpr int kMalformedFaultsStatus = 125;
+
 // Platform calls that can be made to throw std::runtime_error.
 enum class Call {
   Init,
@@ -50,7 +64,8 @@ struct SubclientDirArgs {
   unsigned int second;
 };
 
-// Restores every default below and clears the records and the focus client.
+// Restores every default below and clears the records and the focus client,
+// and whatever kFaultsVariable armed (the variable is not read again).
 RKJOBCLIENT_API void Reset();
 
 // The root directory in use: the environment variable, else
