@@ -27,7 +27,9 @@ class QIUTILS_API CLogWriterInterface {
 extern QIUTILS_API boost::shared_ptr<CLogWriterInterface> g_ptrLogWriter;
 
 // A ready sink: one timestamped line per record whose level is at most the
-// threshold, written to a stream or to a file it owns.
+// threshold, written to a stream or to a file it owns. One trailing line end
+// of a message is dropped; control characters left in the message or the
+// function's text are written as \xHH, so a record never spans lines.
 class QIUTILS_API CStreamLogWriter : public CLogWriterInterface {
  public:
   CStreamLogWriter(std::FILE* pStream, int nLevel);
