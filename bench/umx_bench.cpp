@@ -18,6 +18,7 @@
 
 #include "BackupJobClient.h"
 #include "CommonArguments.h"
+#include "FnvCollidingNames.h"
 #include "JobUtils.h"
 #include "fx/FXMutex.h"
 #include "fx/auto_lock.h"
@@ -198,14 +199,37 @@ BENCHMARK(BM_BScanModeReasonAsString);
 
 // ---------------------------------------------------------------- arguments
 
-// A command line with `count` options, the job id among them.
-std::vector<std::string> CommandLine(int count) {
-  std::vector<std::string> tokens = {"agent", "-j", "1234567"};
-  for (int i = 1; i < count; ++i) {
-    tokens.push_back("-opt" + std::to_string(i));
+// "agent -<name> value<i>..." for each name, then "-j 1234567": the job id
+// last, where a probe chain through the names ends.
+std::vector<std::string> CommandLine(const std::vector<std::string>& names) {
+  std::vector<std::string> tokens = {"agent"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    tokens.push_back("-" + names[i]);
     tokens.push_back("value" + std::to_string(i));
   }
+  tokens.push_back("-j");
+  tokens.push_back("1234567");
   return tokens;
+}
+
+// "opt1", "opt2", ...: names as an ordinary command line has them.
+std::vector<std::string> OrdinaryNames(size_t count) {
+  std::vector<std::string> names;
+  for (size_t i = 1; i <= count; ++i)
+    names.push_back("opt" + std::to_string(i));
+  return names;
+}
+
+// A command line with `count` options, the job id among them.
+std::vector<std::string> CommandLine(int count) {
+  return CommandLine(OrdinaryNames(static_cast<size_t>(count - 1)));
+}
+
+std::vector<const char*> Argv(const std::vector<std::string>& tokens) {
+  std::vector<const char*> argv;
+  for (const std::string& token : tokens)
+    argv.push_back(token.c_str());
+  return argv;
 }
 
 void BM_Baseline_MapLookupStrtollPrintf(benchmark::State& state) {
@@ -221,11 +245,8 @@ void BM_Baseline_MapLookupStrtollPrintf(benchmark::State& state) {
 }
 BENCHMARK(BM_Baseline_MapLookupStrtollPrintf)->Arg(10)->Arg(1000);
 
-void BM_GetJobId(benchmark::State& state) {
-  std::vector<std::string> tokens = CommandLine(static_cast<int>(state.range(0)));
-  std::vector<const char*> argv;
-  for (const std::string& token : tokens)
-    argv.push_back(token.c_str());
+void GetJobIdFrom(benchmark::State& state, const std::vector<std::string>& tokens) {
+  std::vector<const char*> argv = Argv(tokens);
   CCommandLineArgumentsPtr args(
       new CCommandLineArguments(static_cast<int>(argv.size()), argv.data()));
   for (auto _ : state) {
@@ -233,7 +254,38 @@ void BM_GetJobId(benchmark::State& state) {
     benchmark::DoNotOptimize(CArguments::GetJobId(args, jobId));
   }
 }
-BENCHMARK(BM_GetJobId)->Arg(10)->Arg(1000);
+
+void BM_GetJobId(benchmark::State& state) {
+  GetJobIdFrom(state, CommandLine(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_GetJobId)->Arg(10)->Arg(1000)->Arg(100000);
+
+constexpr size_t kFloodCount = 40000;
+
+// The job id after names that all share one probe chain under unkeyed FNV-1a.
+void BM_GetJobIdAfterFnvCollidingNames(benchmark::State& state) {
+  GetJobIdFrom(state, CommandLine(FnvCollidingNames(kFloodCount)));
+}
+BENCHMARK(BM_GetJobIdAfterFnvCollidingNames);
+
+void ParseCommandLine(benchmark::State& state, const std::vector<std::string>& names) {
+  const std::vector<std::string> tokens = CommandLine(names);
+  const std::vector<const char*> argv = Argv(tokens);
+  for (auto _ : state) {
+    CCommandLineArguments args(static_cast<int>(argv.size()), argv.data());
+    benchmark::DoNotOptimize(args);
+  }
+}
+
+void BM_Baseline_ParseOrdinaryNames(benchmark::State& state) {
+  ParseCommandLine(state, OrdinaryNames(kFloodCount));
+}
+BENCHMARK(BM_Baseline_ParseOrdinaryNames)->Unit(benchmark::kMillisecond);
+
+void BM_ParseFnvCollidingNames(benchmark::State& state) {
+  ParseCommandLine(state, FnvCollidingNames(kFloodCount));
+}
+BENCHMARK(BM_ParseFnvCollidingNames)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------- paths
 
@@ -283,6 +335,9 @@ const Ratio kRatios[] = {
     {"BM_GetJobId/10", "BM_Baseline_MapLookupStrtollPrintf/10", 1.5},
     {"BM_GetJobId/1000", "BM_Baseline_MapLookupStrtollPrintf/1000", 1.5},
     {"BM_GetJobId/1000", "BM_GetJobId/10", 1.5},
+    {"BM_GetJobId/100000", "BM_GetJobId/10", 1.3},
+    {"BM_GetJobIdAfterFnvCollidingNames", "BM_GetJobId/10", 1.3},
+    {"BM_ParseFnvCollidingNames", "BM_Baseline_ParseOrdinaryNames", 2.0},
     {"BM_GetFileSystemResultPathForJob", "BM_Baseline_SnprintfPathWithBuffers", 2.0},
 };
 

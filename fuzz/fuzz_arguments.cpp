@@ -1,5 +1,10 @@
 // Turns the input into a command line and reads every job option from it.
-// Tokens are separated by NUL bytes and blanks.
+// Tokens are separated by NUL bytes and blanks. Standard output goes to an
+// in-memory file, so the trace lines can be checked: one per successful
+// read, none holding a raw control character.
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,11 +24,37 @@ bool EndsInSlash(const std::string& text) {
   return !text.empty() && (text.back() == '/' || text.back() == '\\');
 }
 
+// What the accessors printed since the last call; the file is emptied.
+std::string TakeTrace() {
+  Check(std::fflush(stdout) == 0);
+  const off_t nSize = lseek(STDOUT_FILENO, 0, SEEK_CUR);
+  std::string trace(static_cast<std::size_t>(nSize), '\0');
+  Check(pread(STDOUT_FILENO, trace.data(), trace.size(), 0) == nSize);
+  Check(ftruncate(STDOUT_FILENO, 0) == 0 && lseek(STDOUT_FILENO, 0, SEEK_SET) == 0);
+  return trace;
+}
+
+// `nReads` lines, each ended by its line end and free of control characters.
+void CheckTrace(const std::string& trace, int nReads) {
+  int nLines = 0;
+  for (const char c : trace) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      ++nLines;
+    } else {
+      Check(byte >= 0x20 && byte != 0x7F);
+    }
+  }
+  Check(nLines == nReads && (trace.empty() || trace.back() == '\n'));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The accessors print a trace line per read.
-  return std::freopen("/dev/null", "w", stdout) != nullptr ? 0 : 1;
+  const int fd = memfd_create("umx-trace", 0);
+  if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) return 1;
+  close(fd);
+  return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -43,24 +74,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CCommandLineArgumentsPtr args(
       new CCommandLineArguments(static_cast<int>(argv.size()), argv.data()));
 
+  int nReads = 0;
+  auto read = [&nReads](const CQiError& error) {
+    nReads += error.IsError() ? 0 : 1;
+    return !error.IsError();
+  };
   std::string applicationId = "before";
   ULONG cell = 7, number = 7;
-  if (CArguments::GetApplicationId(args, applicationId, cell, number).IsError()) {
+  if (!read(CArguments::GetApplicationId(args, applicationId, cell, number))) {
     Check(applicationId == "before" && cell == 7 && number == 7);
   }
   LONGLONG jobId = 0;
-  (void)CArguments::GetJobId(args, jobId);
-  (void)CArguments::GetSnapBackupJobId(args, jobId);
+  (void)read(CArguments::GetJobId(args, jobId));
+  (void)read(CArguments::GetSnapBackupJobId(args, jobId));
 
   std::string text;
-  if (!CArguments::GetClientName(args, text).IsError()) Check(!EndsInSlash(text));
-  if (!CArguments::GetStorenodeName(args, text).IsError()) Check(!EndsInSlash(text));
-  (void)CArguments::GetZentServeHostName(args, text);
-  if (CArguments::GetInstance(args, text).IsError()) Check(text.empty());
-  (void)CArguments::GetJobManagerToken(args, text);
+  if (read(CArguments::GetClientName(args, text))) Check(!EndsInSlash(text));
+  if (read(CArguments::GetStorenodeName(args, text))) Check(!EndsInSlash(text));
+  (void)read(CArguments::GetZentServeHostName(args, text));
+  if (!read(CArguments::GetInstance(args, text))) Check(text.empty());
+  (void)read(CArguments::GetJobManagerToken(args, text));
 
   bool flag = false;
-  Check(!CArguments::GetSyntheticFull(args, flag).IsError());
-  Check(!CArguments::GetBlockLevelMetaInfo(args, flag).IsError());
+  Check(read(CArguments::GetSyntheticFull(args, flag)));
+  Check(read(CArguments::GetBlockLevelMetaInfo(args, flag)));
+  CheckTrace(TakeTrace(), nReads);
   return 0;
 }

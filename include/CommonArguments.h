@@ -11,8 +11,11 @@
 
 // Each accessor reads one option, converts and cleans its value, stores it in
 // the outputs, prints one trace line ("JobId=42") to standard output and
-// returns success; a missing option is the command line's own error with the
-// accessor's location and "GetOption failed, Option=<name>" pushed onto it.
+// returns success. The trace line shows each control character of a value
+// as \xHH ("ClientName=a\x0ab"), so a read prints exactly one line; the
+// output holds the value itself. A missing option is the command line's own
+// error with the accessor's location and "GetOption failed, Option=<name>"
+// pushed onto it.
 // An empty command line pointer is refused with ERROR_INVALID_PARAMETER.
 namespace CArguments {
 

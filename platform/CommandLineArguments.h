@@ -1,6 +1,7 @@
 // The agent's parsed command line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -31,12 +32,17 @@ class QIUTILS_API CCommandLineArguments {
   // The option named `pszName`, or null.
   const std::pair<std::string, std::string>* Find(const char* pszName) const;
   void Set(const char* pszName, std::string value);
+  // The slot of m_slots that holds `pszName`, or the free slot where it
+  // belongs.
+  std::size_t Probe(const char* pszName) const;
 
   // Name and value of each option, in the order of first appearance.
   std::vector<std::pair<std::string, std::string>> m_options;
   // Open-addressed index into m_options (entry + 1; 0 is free), a power of
-  // two at least twice the option count: a lookup costs the same however
-  // long the command line is.
+  // two at least twice the option count, hashed with a key drawn at random
+  // for each process: no command line computed beforehand makes names
+  // collide, so a lookup costs the same however long the command line is
+  // and parsing stays linear.
   std::vector<std::uint32_t> m_slots;
 };
 

@@ -37,7 +37,9 @@ extern QIUTILS_API boost::shared_ptr<CLogWriterInterface> g_ptrLogWriter;
 
 // A ready sink of the local utility library: one timestamped line per record
 // whose level is at most the threshold, written to a stream or to a file it
-// owns. Final, so it is only ever destroyed as itself.
+// owns. One trailing line end of a message is dropped; control characters
+// left in the message or the function's text are written as \xHH, so a
+// record never spans lines. Final, so it is only ever destroyed as itself.
 // NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor)
 class QIUTILS_API CStreamLogWriter final : public CLogWriterInterface {
  public:

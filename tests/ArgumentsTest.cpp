@@ -103,6 +103,16 @@ TEST(CArguments, ConvertCleanStoreAndTraceEachOption) {
       {"qs", {"-qs", "zs/"}, "zs/", "ZentServeHostName=zs/\n"},
       {"jt", {"-jt", "t\\"}, "t\\", "JobManagerToken=t\\\n"},
       {"vm", {"-vm", "vm01"}, "vm01", "Instance=vm01\n"},
+      // Control characters are escaped in the trace line only; backslashes
+      // and non-ASCII bytes print as given.
+      {"cn", {"-cn", "evil\nJobId=999"}, "evil\nJobId=999", "ClientName=evil\\x0aJobId=999\n"},
+      {"a", {"-a", "2:17\t"}, "2:17\t|2|17",
+       "ApplicationId=2:17\\x09, ZentCellId=2, ApplicationNumber=17\n"},
+      {"jt", {"-jt", "t\x1b[2J\r\x7f\\\xc3\xa9"}, "t\x1b[2J\r\x7f\\\xc3\xa9",
+       "JobManagerToken=t\\x1b[2J\\x0d\\x7f\\\xc3\xa9\n"},
+      {"qs", {"-qs", "\x01zs\x1f"}, "\x01zs\x1f", "ZentServeHostName=\\x01zs\\x1f\n"},
+      {"vm", {"-vm", "v\x02m"}, "v\x02m", "Instance=v\\x02m\n"},
+      {"d", {"-d", "n\x0b/"}, "n\x0b", "StorenodeName=n\\x0b\n"},
       {"synthfull", {}, "0", "SyntheticFull=0\n"},
       {"synthfull", {"-synthfull", "0"}, "1", "SyntheticFull=1\n"},
       {"MetaDataEnabled", {"-MetaDataEnabled"}, "1", "BlockLevelMetadata=ON\n"},

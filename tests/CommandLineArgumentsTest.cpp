@@ -38,6 +38,30 @@ TEST(CommandLineArguments, FollowsTheJobManagersSyntax) {
   }
 }
 
+// Enough options that names share probe chains under any key; each is given
+// twice, so every one must be found again to take its last value.
+TEST(CommandLineArguments, EveryOptionOfALongCommandLineKeepsItsLastValue) {
+  constexpr int kCount = 5000;
+  std::vector<std::string> tokens = {"agent"};
+  for (const char* pszRound : {"first", "last"}) {
+    for (int i = 0; i < kCount; ++i) {
+      tokens.push_back("-o" + std::to_string(i));
+      tokens.push_back(pszRound + std::to_string(i));
+    }
+  }
+  std::vector<const char*> argv;
+  for (const std::string& token : tokens)
+    argv.push_back(token.c_str());
+  CCommandLineArguments arguments(static_cast<int>(argv.size()), argv.data());
+  for (int i = 0; i < kCount; ++i) {
+    std::string value;
+    ASSERT_FALSE(arguments.GetOption(("o" + std::to_string(i)).c_str(), value).IsError()) << i;
+    ASSERT_EQ(value, "last" + std::to_string(i));
+  }
+  EXPECT_TRUE(arguments.GetOption(("o" + std::to_string(kCount)).c_str()).IsError());
+  EXPECT_TRUE(arguments.GetOption("o").IsError());
+}
+
 TEST(CommandLineArguments, SurvivesNullArgvAndNames) {
   EXPECT_TRUE(CCommandLineArguments(3, nullptr).GetOption("j").IsError());
   const char* argv[] = {"agent", "-j", nullptr};

@@ -1,9 +1,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +28,23 @@ TEST(StreamLogWriter, AppendsOneTimestampedLinePerRecordUpToItsLevel) {
       std::regex_match(text.str(), std::regex(kTime + "-1 job=42 ctx=3 void Run\\(\\):10 at -1\n" +
                                               kTime + "1 job=42 ctx=3 void Run\\(\\):10 at 1\n")))
       << text.str();
+}
+
+TEST(StreamLogWriter, WritesControlCharactersAsHexSoEachRecordIsOneLine) {
+  char* pBuffer = nullptr;
+  std::size_t nSize = 0;
+  std::FILE* pStream = open_memstream(&pBuffer, &nSize);
+  ASSERT_NE(pStream, nullptr);
+  {
+    CStreamLogWriter writer(pStream, 0);
+    writer.WriteLog(0, "void Run(\r)", 7, 1, 0, "a\nb\x1b[0m\x7f\\\xc3\xa9 %s\n", "c\td");
+  }
+  std::fclose(pStream);
+  const std::string text(pBuffer, nSize);
+  std::free(pBuffer);  // open_memstream allocated it
+  const std::string kLine =
+      " 0 job=1 ctx=0 void Run(\\x0d):7 a\\x0ab\\x1b[0m\\x7f\\\xc3\xa9 c\\x09d\n";
+  EXPECT_EQ(text.substr(23), kLine) << text;
 }
 
 TEST(StreamLogWriter, UnopenableFileDropsRecords) {

@@ -9,8 +9,9 @@
 #include "fx/ThreadAnnotations.h"
 
 // Built on a recursive POSIX mutex. The hold count and the owner change only
-// while the system mutex is held. Lock operations never report a failure: a
-// failed system call leaves the bookkeeping as it was.
+// on the holder's thread, while it holds the system mutex. Lock operations
+// never report a failure: a failed system call leaves the bookkeeping as it
+// was.
 class UMX_CAPABILITY("mutex") FXMutex : public FXLockableResource {
  public:
   FXMutex() : m_nHoldCount(0) { FXMutex::Init(); }
@@ -19,7 +20,7 @@ class UMX_CAPABILITY("mutex") FXMutex : public FXLockableResource {
   // theirs to release: destroying a mutex that another thread holds is a
   // caller's error.
   ~FXMutex() override UMX_NO_THREAD_SAFETY_ANALYSIS {
-    while (m_nHoldCount > 0 && GetOwnerThreadId() == GetCurrentThreadId()) {
+    while (GetOwnerThreadId() == GetCurrentThreadId() && m_nHoldCount > 0) {
       FXMutex::Unlock();
     }
     (void)pthread_mutex_destroy(&m_mutex);
@@ -39,9 +40,14 @@ class UMX_CAPABILITY("mutex") FXMutex : public FXLockableResource {
     if (pthread_mutex_lock(&m_mutex) == 0) NoteAcquired();
   }
 
-  // The system unlock is always called, also on a free mutex (it refuses).
+  // Releases one hold of the calling thread. The system unlock is always
+  // called; for a thread that is not the recorded owner (the mutex is free or
+  // another thread holds it) it refuses, and the hold count and owner are
+  // left as they are, the count not even read. ThreadSanitizer reports that
+  // system unlock of a mutex the caller does not hold as a misuse, by design:
+  // the call is the caller's error.
   void Unlock() override UMX_RELEASE() UMX_NO_THREAD_SAFETY_ANALYSIS {
-    if (m_nHoldCount != 0) {
+    if (GetOwnerThreadId() == GetCurrentThreadId() && m_nHoldCount != 0) {
       --m_nHoldCount;
       if (m_nHoldCount <= 0) ClearLockOwner();
     }

@@ -1,5 +1,10 @@
 #include "CommandLineArguments.h"
 
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "WinTypes.h"
@@ -14,14 +19,90 @@ bool IsOption(const char* pszToken) {
   return pszToken[0] == '-' && pszToken[1] != '\0' && !(pszToken[1] >= '0' && pszToken[1] <= '9');
 }
 
-// FNV-1a over the name; `nLength` receives its length.
-std::uint32_t HashName(const char* pszName, std::size_t& nLength) {
-  std::uint32_t nHash = 2166136261u;
-  const char* p = pszName;
-  for (; *p != '\0'; ++p)
-    nHash = (nHash ^ static_cast<unsigned char>(*p)) * 16777619u;
-  nLength = static_cast<std::size_t>(p - pszName);
-  return nHash;
+struct SipKey {
+  std::uint64_t k0;
+  std::uint64_t k1;
+};
+
+// Drawn once per process from the kernel's random source. Should that fail,
+// the clock and the randomised address of the key stand in: weaker, but
+// still not known before the process starts.
+SipKey MakeKey() {
+  SipKey key{};
+  auto* pBytes = reinterpret_cast<unsigned char*>(&key);
+  std::size_t nFilled = 0;
+  while (nFilled < sizeof key) {
+    const ssize_t nRead = getrandom(pBytes + nFilled, sizeof key - nFilled, 0);
+    if (nRead > 0) {
+      nFilled += static_cast<std::size_t>(nRead);
+    } else if (nRead == 0 || errno != EINTR) {
+      key.k0 ^=
+          static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+      key.k1 ^= reinterpret_cast<std::uintptr_t>(&key) ^ static_cast<std::uint64_t>(getpid());
+      break;
+    }
+  }
+  return key;
+}
+
+const SipKey& ProcessKey() {
+  static const SipKey key = MakeKey();
+  return key;
+}
+
+std::uint64_t Rotl(std::uint64_t x, int nBits) { return (x << nBits) | (x >> (64 - nBits)); }
+
+struct SipState {
+  std::uint64_t v0, v1, v2, v3;
+
+  void Round() {
+    v0 += v1;
+    v1 = Rotl(v1, 13);
+    v1 ^= v0;
+    v0 = Rotl(v0, 32);
+    v2 += v3;
+    v3 = Rotl(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = Rotl(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = Rotl(v1, 17);
+    v1 ^= v2;
+    v2 = Rotl(v2, 32);
+  }
+
+  void Absorb(std::uint64_t nWord) {
+    v3 ^= nWord;
+    Round();
+    v0 ^= nWord;
+  }
+};
+
+// SipHash-1-3 (one compression round, three finalisation rounds), the keyed
+// hash that guards the standard hash maps of several languages against
+// flooding. Words are read little-endian whatever the processor.
+std::uint64_t HashName(const char* pszName, std::size_t nLength) {
+  const SipKey& key = ProcessKey();
+  SipState s{0x736f6d6570736575ULL ^ key.k0, 0x646f72616e646f6dULL ^ key.k1,
+             0x6c7967656e657261ULL ^ key.k0, 0x7465646279746573ULL ^ key.k1};
+  const auto* p = reinterpret_cast<const unsigned char*>(pszName);
+  const std::size_t nWhole = nLength & ~std::size_t{7};
+  for (std::size_t i = 0; i < nWhole; i += 8) {
+    std::uint64_t nWord = 0;
+    for (int b = 7; b >= 0; --b)
+      nWord = (nWord << 8) | p[i + static_cast<std::size_t>(b)];
+    s.Absorb(nWord);
+  }
+  std::uint64_t nLast = static_cast<std::uint64_t>(nLength) << 56;
+  for (std::size_t i = nWhole; i < nLength; ++i)
+    nLast |= static_cast<std::uint64_t>(p[i]) << (8 * (i - nWhole));
+  s.Absorb(nLast);
+  s.v2 ^= 0xff;
+  s.Round();
+  s.Round();
+  s.Round();
+  return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
 }  // namespace
@@ -40,33 +121,32 @@ CCommandLineArguments::CCommandLineArguments(int argc, const char* const* argv) 
   }
 }
 
+std::size_t CCommandLineArguments::Probe(const char* pszName) const {
+  const std::size_t nLength = std::strlen(pszName);
+  const std::size_t nMask = m_slots.size() - 1;
+  std::size_t n = static_cast<std::size_t>(HashName(pszName, nLength)) & nMask;
+  for (; m_slots[n] != 0; n = (n + 1) & nMask) {
+    const std::string& name = m_options[m_slots[n] - 1].first;
+    if (name.size() == nLength && std::memcmp(name.data(), pszName, nLength) == 0) break;
+  }
+  return n;
+}
+
 const std::pair<std::string, std::string>* CCommandLineArguments::Find(const char* pszName) const {
   if (m_slots.empty()) return nullptr;
-  std::size_t nLength = 0;
-  const std::size_t nMask = m_slots.size() - 1;
-  for (std::size_t n = HashName(pszName, nLength) & nMask;; n = (n + 1) & nMask) {
-    if (m_slots[n] == 0) return nullptr;
-    const auto& option = m_options[m_slots[n] - 1];
-    if (option.first.size() == nLength && std::memcmp(option.first.data(), pszName, nLength) == 0) {
-      return &option;
-    }
-  }
+  const std::uint32_t nEntry = m_slots[Probe(pszName)];
+  return nEntry == 0 ? nullptr : &m_options[nEntry - 1];
 }
 
 // A repeated option keeps its first place and takes the new value.
 void CCommandLineArguments::Set(const char* pszName, std::string value) {
-  std::size_t nLength = 0;
-  const std::size_t nMask = m_slots.size() - 1;
-  std::size_t n = HashName(pszName, nLength) & nMask;
-  for (; m_slots[n] != 0; n = (n + 1) & nMask) {
-    auto& option = m_options[m_slots[n] - 1];
-    if (option.first == pszName) {
-      option.second = std::move(value);
-      return;
-    }
+  std::uint32_t& nEntry = m_slots[Probe(pszName)];
+  if (nEntry != 0) {
+    m_options[nEntry - 1].second = std::move(value);
+    return;
   }
   m_options.emplace_back(pszName, std::move(value));
-  m_slots[n] = static_cast<std::uint32_t>(m_options.size());
+  nEntry = static_cast<std::uint32_t>(m_options.size());
 }
 
 CQiError CCommandLineArguments::GetOption(const char* pszName) {

@@ -24,6 +24,26 @@ std::string Timestamp() {
   return std::string(szDate, nLength) + FXString::Format(".%03d", nMillis);
 }
 
+// Each control byte (0x00-0x1F, 0x7F) as \xHH, so that a record stays on
+// its line and sends no escape sequence to a terminal; every other byte as
+// given.
+std::string OneLine(const std::string& text) {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string line;
+  line.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      line += c;
+    } else {
+      line += "\\x";
+      line += kHex[byte >> 4];
+      line += kHex[byte & 0xF];
+    }
+  }
+  return line;
+}
+
 }  // namespace
 
 void CStreamLogWriter::CloseFile::operator()(std::FILE* pFile) const {
@@ -51,12 +71,14 @@ void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine, 
   std::string strMessage = qiutils::FormatV(pszFormat, args);
   va_end(args);
   if (!strMessage.empty() && strMessage.back() == '\n') strMessage.pop_back();
+  const std::string strFunction = OneLine(pszFunction ? pszFunction : "(null)");
+  strMessage = OneLine(strMessage);
 
   const std::string strTime = Timestamp();
   std::lock_guard<std::mutex> lock(m_mutex);
   std::fprintf(m_pStream, "%s %d job=%lld ctx=%d %s:%d %s\n", strTime.c_str(), nLevel,
-               static_cast<long long>(nJobId), nContext, pszFunction ? pszFunction : "(null)",
-               nLine, strMessage.c_str());
+               static_cast<long long>(nJobId), nContext, strFunction.c_str(), nLine,
+               strMessage.c_str());
   std::fflush(m_pStream);
 }
 
