@@ -1,8 +1,8 @@
 // A backup agent in miniature: what the job manager starts for a job. It reads
 // the job's options from its command line (one trace line each), joins the
 // job as the process's backup job client, finds the job's results directory
-// on its client and reports the job into a summary file there. The usage text
-// below says how to run it.
+// on its client (named by -cn, or found through its application) and reports
+// the job into a summary file there. The usage text below says how to run it.
 
 #include <cctype>
 #include <cerrno>
@@ -36,15 +36,18 @@ constexpr int kExitUsage = 2;   // the command line is wrong
 
 constexpr char kUsage[] =
     "usage: umx-sample-agent -j <job id> -a <cell id>:<application number>\n"
-    "                        -cn <client> -qs <central server> -jt <job manager token>\n"
+    "                        [-cn <client>] -qs <central server> -jt <job manager token>\n"
     "                        [-vm <instance>] [-d <media-handling server>]\n"
     "                        [-snapjid <job id>] [-synthfull] [-MetaDataEnabled]\n"
     "       umx-sample-agent -h | --help\n"
     "\n"
     "Joins job <job id> as its backup job client, finds the job's results directory\n"
-    "on <client> and reports the job into job-summary.txt there. A job id is a whole\n"
-    "number: decimal, hexadecimal after 0x, octal after a leading 0, with an optional\n"
-    "sign. Each option read is traced on stdout; failures go to stderr.\n"
+    "and reports the job into job-summary.txt there. With -cn it is the directory of\n"
+    "<client>, made the process's focus client. Without -cn no focus client is set:\n"
+    "the platform names the client of application <cell id>:<application number>,\n"
+    "and a failed application or client lookup fails the job. A job id is a whole\n"
+    "number: decimal, hexadecimal after 0x, octal after a leading 0, with an\n"
+    "optional sign. Each option read is traced on stdout; failures go to stderr.\n"
     "\n"
     "Exit status:\n"
     "  0  the job was done and reported\n"
@@ -66,7 +69,7 @@ struct JobOptions {
   std::string strApplicationId;
   ULONG nZentCellId = 0;
   ULONG nApplicationNumber = 0;
-  std::string strClientName;
+  std::optional<std::string> strClientName;  // absent: found through the application
   std::string strZentServeHostName;
   std::string strJobManagerToken;
   std::string strInstance;        // may be absent
@@ -126,8 +129,8 @@ Outcome ReadJobOptions(const CCommandLineArgumentsPtr& pArgs, JobOptions& option
          return CArguments::GetApplicationId(pArgs, options.strApplicationId, options.nZentCellId,
                                              options.nApplicationNumber);
        }},
-      {"cn", "the client name", true, nullptr, nullptr,
-       [&] { return CArguments::GetClientName(pArgs, options.strClientName); }},
+      {"cn", "the client name", false, nullptr, nullptr,
+       [&] { return CArguments::GetClientName(pArgs, options.strClientName.emplace()); }},
       {"qs", "the central server's host name", true, nullptr, nullptr,
        [&] { return CArguments::GetZentServeHostName(pArgs, options.strZentServeHostName); }},
       {"jt", "the job manager token", true, nullptr, nullptr,
@@ -241,11 +244,14 @@ class SummaryJobReport : public CJobReport {
   bool m_bCommitted = false;
 };
 
-// Joins the job. The platform's reason for a refusal is in the log sink.
+// Joins the job, for the -cn client or, without one, for an empty client name:
+// the client is not known until the results directory is looked up. The
+// platform's reason for a refusal is in the log sink.
 Outcome CreateJobClient(const JobOptions& options, CBackupJobClientPtr& pJobClient) {
-  pJobClient = CBackupJobClient::createInstance(options.strClientName.c_str(), options.nJobId, 0,
-                                                RKS_PLATFORM_LINUX, options.bSyntheticFull,
-                                                options.strJobManagerToken.c_str());
+  const std::string strClientName = options.strClientName.value_or("");
+  pJobClient =
+      CBackupJobClient::createInstance(strClientName.c_str(), options.nJobId, 0, RKS_PLATFORM_LINUX,
+                                       options.bSyntheticFull, options.strJobManagerToken.c_str());
   if (!pJobClient) {
     return Failure{"cannot create the backup job client: the platform refused to initialise it",
                    FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_FUNCTION_FAILED,
@@ -256,9 +262,12 @@ Outcome CreateJobClient(const JobOptions& options, CBackupJobClientPtr& pJobClie
   return std::nullopt;
 }
 
-// Looks up the job's results directory on the -cn client and creates it.
+// Looks up the job's results directory and creates it: on the -cn client, made
+// the focus client, or else with no focus client set, on the client that the
+// platform names for the -a application.
 Outcome MakeResultsDirectory(const JobOptions& options, std::string& strPath) {
-  CQiError error = CXJob::SetFocusClientName(options.strClientName);
+  CQiError error;
+  if (options.strClientName) error = CXJob::SetFocusClientName(*options.strClientName);
   std::string strServerName;
   if (!error.IsError()) error = CXJob::GetServerName(strServerName);
   if (error.IsError()) {
@@ -267,9 +276,17 @@ Outcome MakeResultsDirectory(const JobOptions& options, std::string& strPath) {
   }
   std::printf("%s: central server %s\n", kProgram, strServerName.c_str());
 
-  error = CXJob::GetFileSystemResultPathForJob(options.strClientName, options.nJobId, strPath);
+  // On the application's road one call finds both the client and its
+  // directory, so the first line names the application; the frames tell
+  // which lookup failed.
+  error = options.strClientName ? CXJob::GetFileSystemResultPathForJob(*options.strClientName,
+                                                                       options.nJobId, strPath)
+                                : CXJob::GetFileSystemResultPathForJobFromApplicationId(
+                                      options.strApplicationId, options.nJobId, strPath);
   if (error.IsError()) {
-    return Failure{"cannot find the job results directory of client " + options.strClientName,
+    const std::string strOwner = options.strClientName ? "client " + *options.strClientName
+                                                       : "application " + options.strApplicationId;
+    return Failure{"cannot find the job results directory of " + strOwner,
                    std::move(error.Push(FX_CODE_LOCATION(kUnit))), kExitFailed};
   }
   std::error_code systemError;

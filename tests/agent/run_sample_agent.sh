@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the built sample agent on a fresh local platform: a whole job on the
-# sample command line, the help, every failure the platform can be told to
-# report through RK_LOCAL_PLATFORM_FAULTS, and each kind of bad command line.
+# sample command line, with -cn and through the application without it, the
+# help, every failure the platform can be told to report through
+# RK_LOCAL_PLATFORM_FAULTS, and each kind of bad command line.
 # Usage: run_sample_agent.sh <umx-sample-agent>
 set -euo pipefail
 agent=$1
@@ -49,16 +50,25 @@ expect_no_summary() {
 
 sample=(-j 1234 -a 2:17 -cn localclient -qs zentserver.localdomain -vm vm01
         -jt token-5f3a -d storenode01 -snapjid 1233 -synthfull -MetaDataEnabled)
+# The same job without -cn: the platform knows application 2:17 by localclient.
+by_application=("${sample[@]:0:4}" "${sample[@]:6}")
 results_of() { echo "$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/$1"; }
 
 # A done job: its trace, and a complete summary that ends with a line end.
+# A second argument "by-application" says that the job ran without -cn, so
+# no client name is traced.
 expect_done() {
   local results summary
   results=$(results_of "$1")
   summary=$results/job-summary.txt
   expect_status 0
+  if [ "${2:-}" = by-application ]; then
+    ! grep -q '^ClientName=' "$work/out" || fail "a client name is traced without -cn"
+  else
+    expect_text "$work/out" "ClientName=localclient"
+  fi
   for line in "JobId=$1" "ApplicationId=2:17, ZentCellId=2, ApplicationNumber=17" \
-              "ClientName=localclient" "SyntheticFull=1" "BlockLevelMetadata=ON" \
+              "SyntheticFull=1" "BlockLevelMetadata=ON" \
               "SnapBackupJobId=1233" "backup job client created for job $1" \
               "central server zentserver.localdomain" "job results in $results" \
               "sent job status JMSUCCESS"; do
@@ -79,6 +89,10 @@ expect_done() {
 case="whole job"
 run "${sample[@]}"
 expect_done 1234
+
+case="whole job through the application"
+run "${by_application[@]}"
+expect_done 1234 by-application
 
 case="hexadecimal job id"
 run -j 0x10 "${sample[@]:2}"
@@ -131,13 +145,51 @@ for row in "${faults[@]}"; do
   if [ "$expected" -eq 1 ] && [ -n "${step[$item]:-}" ]; then expect_cause "${step[$item]}"; fi
 done
 
-# The sample agent makes no application or subclient lookup and ignores the
-# scratch buffers: these faults leave its job done.
+# Without -cn the library finds the client through the application: its
+# lookups fail the job, and so does the directory lookup that follows them.
+application_faults=(
+  "appid=5|getApplicationId failed, ApplicationId=2:17"
+  "getclient|getClient returned NULL"
+  "getname=3|getName failed"
+  "resultsdir=4|VirtualMachineName=localclient, error=4"
+  "throw=appid|local platform: getApplicationId failed"
+  "throw=getclient|local platform: getClient failed"
+  "throw=getname|local platform: getName failed"
+)
+for row in "${application_faults[@]}"; do
+  IFS='|' read -r list text <<<"$row"
+  case="RK_LOCAL_PLATFORM_FAULTS=$list without -cn"
+  RK_LOCAL_PLATFORM_FAULTS=$list run "${by_application[@]}"
+  expect_status 1
+  expect_text "$work/err" "$text"
+  expect_no_summary
+  if [[ $list == throw=* ]]; then
+    expect_cause "the job stopped on an exception"
+  else
+    expect_cause "cannot find the job results directory of application 2:17"
+  fi
+done
+
+case="application unknown to the platform"
+run -j 1234 -a 3:5 "${by_application[@]:4}"
+expect_status 1
+expect_cause "cannot find the job results directory of application 3:5"
+expect_text "$work/err" "getApplicationId failed, ApplicationId=3:5"
+expect_no_summary
+
+# With -cn the agent makes no application lookup, on neither road a subclient
+# lookup, and it ignores the scratch buffers: these faults leave its job done,
+# so an armed fault does not leak into the other calls.
 for list in scribble appid=5 getclient getname=3 subclient=2 throw=appid throw=getclient \
             throw=getname throw=subclient; do
   case="RK_LOCAL_PLATFORM_FAULTS=$list"
   RK_LOCAL_PLATFORM_FAULTS=$list run "${sample[@]}"
   expect_done 1234
+done
+for list in scribble subclient=2 throw=subclient; do
+  case="RK_LOCAL_PLATFORM_FAULTS=$list without -cn"
+  RK_LOCAL_PLATFORM_FAULTS=$list run "${by_application[@]}"
+  expect_done 1234 by-application
 done
 
 # A summary that cannot be put in place is not left half-written either.
@@ -157,9 +209,10 @@ expect_cause "cannot write the job summary $(results_of 1234)/job-summary.txt"
 bad_lines=(
   "the job id (-j) is missing|${sample[*]:2}"
   "the application id (-a) is missing|-j 1234 ${sample[*]:4}"
-  "the client name (-cn) is missing|-j 1234 -a 2:17 ${sample[*]:6}"
   "the central server's host name (-qs) is missing|-j 1234 -a 2:17 -cn c -jt t"
   "the job manager token (-jt) is missing|-j 1234 -a 2:17 -cn c -qs q"
+  "the job manager token (-jt) is missing|-j 1234 -a 2:17 -qs q"
+  "the application id (-a) is missing|-j 1234 -qs q -jt t"
   "the application id (-a) \"2:17:5\" is not <cell id>:<application number>|-j 1234 -a 2:17:5 ${sample[*]:4}"
   "the application id (-a) \"2\" is not <cell id>:<application number>|-j 1234 -a 2 ${sample[*]:4}"
   "the job id (-j) \"abc\" is not a whole number|-j abc ${sample[*]:2}"
