@@ -163,9 +163,12 @@ std::string ArmFault(std::string_view item, Settings& settings) {
   if (name == "throw") {
     const Call* call = bHasValue ? Find(kThrowNames, value) : nullptr;
     if (call == nullptr) {
-      return Quoted(item) +
-             ": NAME must be one of init, hostname, resultsdir, appid, getclient, getname, "
-             "subclient";
+      std::string strWhy = Quoted(item) + ": NAME must be one of ";
+      for (const auto& [throwName, unused] : kThrowNames) {
+        if (&throwName != &kThrowNames[0].first) strWhy += ", ";
+        strWhy += throwName;
+      }
+      return strWhy;
     }
     settings.throwingCalls.insert(*call);
     return {};
