@@ -108,66 +108,46 @@ for help in --help -h "-j abc --help"; do
   [ ! -s "$work/err" ] || fail "stderr is not empty: $(cat "$work/err")"
 done
 
-# Each fault list, the exit status it gives and what stderr then names. 125
-# is the local platform stopping on a malformed list.
+# Each fault list, the command line it runs on (with -cn, or without it so
+# that the library finds the client through the application), the exit
+# status, what stderr then names and how the agent's first line names the
+# failed step (empty: not checked). 125 is the local platform stopping on a
+# malformed list.
+client_step="cannot find the job results directory of client localclient"
+application_step="cannot find the job results directory of application 2:17"
+thrown="the job stopped on an exception"
 faults=(
-  "init=5:down|1|Failed to initialize CBackupJobClient object: 5:down"
-  "init=-7|1|Failed to initialize CBackupJobClient object: -7:(null)"
-  "invalid|1|Invalid platform"
-  "hostname=31|1|error=31"
-  "resultsdir=4|1|error=4"
-  "unterminated|1|cannot create the job results directory"
-  "throw=init|1|local platform: init failed"
-  "throw=hostname|1|local platform: getZentServerHostName failed"
-  "throw=resultsdir|1|local platform: getJobResultsDirectory failed"
-  "scribble,resultsdir=4|1|error=4"
-  "bogus|125|\"bogus\""
-  "hostname=31x|125|\"hostname=31x\""
-  "invalid,,scribble|125|item 2 is empty"
-  "throw=everything|125|\"throw=everything\""
-)
-# Where the agent's own first line names the step that failed.
-declare -A step=(
-  [init]="cannot create the backup job client"
-  [invalid]="cannot find the central server's host name"
-  [hostname]="cannot find the central server's host name"
-  [resultsdir]="cannot find the job results directory of client localclient"
-  [throw]="the job stopped on an exception"
+  "cn|init=5:down|1|Failed to initialize CBackupJobClient object: 5:down|cannot create the backup job client"
+  "cn|init=-7|1|Failed to initialize CBackupJobClient object: -7:(null)|cannot create the backup job client"
+  "cn|invalid|1|Invalid platform|cannot find the central server's host name"
+  "cn|hostname=31|1|error=31|cannot find the central server's host name"
+  "cn|resultsdir=4|1|error=4|$client_step"
+  "cn|unterminated|1|cannot create the job results directory|"
+  "cn|throw=init|1|local platform: init failed|$thrown"
+  "cn|throw=hostname|1|local platform: getZentServerHostName failed|$thrown"
+  "cn|throw=resultsdir|1|local platform: getJobResultsDirectory failed|$thrown"
+  "cn|scribble,resultsdir=4|1|error=4|$client_step"
+  "cn|bogus|125|\"bogus\"|"
+  "cn|hostname=31x|125|\"hostname=31x\"|"
+  "cn|invalid,,scribble|125|item 2 is empty|"
+  "cn|throw=everything|125|\"throw=everything\"|"
+  "app|appid=5|1|getApplicationId failed, ApplicationId=2:17|$application_step"
+  "app|getclient|1|getClient returned NULL|$application_step"
+  "app|getname=3|1|getName failed|$application_step"
+  "app|resultsdir=4|1|VirtualMachineName=localclient, error=4|$application_step"
+  "app|throw=appid|1|local platform: getApplicationId failed|$thrown"
+  "app|throw=getclient|1|local platform: getClient failed|$thrown"
+  "app|throw=getname|1|local platform: getName failed|$thrown"
 )
 for row in "${faults[@]}"; do
-  IFS='|' read -r list expected text <<<"$row"
-  case="RK_LOCAL_PLATFORM_FAULTS=$list"
-  RK_LOCAL_PLATFORM_FAULTS=$list run "${sample[@]}"
+  IFS='|' read -r line list expected text cause <<<"$row"
+  case="RK_LOCAL_PLATFORM_FAULTS=$list on the $line command line"
+  if [ "$line" = cn ]; then options=("${sample[@]}"); else options=("${by_application[@]}"); fi
+  RK_LOCAL_PLATFORM_FAULTS=$list run "${options[@]}"
   expect_status "$expected"
   expect_text "$work/err" "$text"
   expect_no_summary
-  item=${list%%[=,]*}
-  if [ "$expected" -eq 1 ] && [ -n "${step[$item]:-}" ]; then expect_cause "${step[$item]}"; fi
-done
-
-# Without -cn the library finds the client through the application: its
-# lookups fail the job, and so does the directory lookup that follows them.
-application_faults=(
-  "appid=5|getApplicationId failed, ApplicationId=2:17"
-  "getclient|getClient returned NULL"
-  "getname=3|getName failed"
-  "resultsdir=4|VirtualMachineName=localclient, error=4"
-  "throw=appid|local platform: getApplicationId failed"
-  "throw=getclient|local platform: getClient failed"
-  "throw=getname|local platform: getName failed"
-)
-for row in "${application_faults[@]}"; do
-  IFS='|' read -r list text <<<"$row"
-  case="RK_LOCAL_PLATFORM_FAULTS=$list without -cn"
-  RK_LOCAL_PLATFORM_FAULTS=$list run "${by_application[@]}"
-  expect_status 1
-  expect_text "$work/err" "$text"
-  expect_no_summary
-  if [[ $list == throw=* ]]; then
-    expect_cause "the job stopped on an exception"
-  else
-    expect_cause "cannot find the job results directory of application 2:17"
-  fi
+  if [ -n "$cause" ]; then expect_cause "$cause"; fi
 done
 
 case="application unknown to the platform"
