@@ -20,6 +20,7 @@
 #include "CommonArguments.h"
 #include "FnvCollidingNames.h"
 #include "JobUtils.h"
+#include "LocalCommandLine.h"
 #include "fx/FXMutex.h"
 #include "fx/auto_lock.h"
 
@@ -248,7 +249,7 @@ BENCHMARK(BM_Baseline_MapLookupStrtollPrintf)->Arg(10)->Arg(1000);
 void GetJobIdFrom(benchmark::State& state, const std::vector<std::string>& tokens) {
   std::vector<const char*> argv = Argv(tokens);
   CCommandLineArgumentsPtr args(
-      new CCommandLineArguments(static_cast<int>(argv.size()), argv.data()));
+      new CLocalCommandLineArguments(static_cast<int>(argv.size()), argv.data()));
   for (auto _ : state) {
     LONGLONG jobId = 0;
     benchmark::DoNotOptimize(CArguments::GetJobId(args, jobId));
@@ -272,7 +273,7 @@ void ParseCommandLine(benchmark::State& state, const std::vector<std::string>& n
   const std::vector<std::string> tokens = CommandLine(names);
   const std::vector<const char*> argv = Argv(tokens);
   for (auto _ : state) {
-    CCommandLineArguments args(static_cast<int>(argv.size()), argv.data());
+    CLocalCommandLineArguments args(static_cast<int>(argv.size()), argv.data());
     benchmark::DoNotOptimize(args);
   }
 }

@@ -1,19 +1,24 @@
 # Installation in three components, packaged by Debian's convention:
-#   runtime       libumxclient1: libUMXClient.so.1 and nothing else;
-#   development   libumxclient-dev: headers, the .so link, the CMake package
-#                 (UMXClient::UMXClient) and umxclient.pc;
-#   localplatform umxclient-local-platform: the two stand-in libraries, the
-#                 local platform's control header and UMXClient::LocalPlatform.
-# A product build (UMX_PLATFORM=product) installs no local platform; its CMake
-# package finds the product's libraries where the build found them.
+#   runtime       libUMXClient.so.1 and nothing else;
+#   development   headers (the library's and the platform contract's), the
+#                 .so link, the CMake package (UMXClient::UMXClient) and
+#                 umxclient.pc;
+#   localplatform the two stand-in libraries in a folder of their own, off
+#                 the loader's path; the kit's headers; UMXClient::LocalPlatform
+#                 and umxclient-local-platform.pc.
+# A product build (UMX_PLATFORM=product) installs no local platform. Either
+# way the installed package finds the platform a consumer asks for when the
+# consumer is configured, and holds no path of the build machine.
 
 include(CMakePackageConfigHelpers)
 
 set(UMX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/UMXClient)
+set(umx_library_permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 install(TARGETS UMXClient
   EXPORT UMXClientTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} PERMISSIONS ${umx_library_permissions}
+    COMPONENT runtime NAMELINK_COMPONENT development)
 
 install(DIRECTORY include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/umxclient
   COMPONENT development FILES_MATCHING PATTERN "*.h")
@@ -24,24 +29,21 @@ install(EXPORT UMXClientTargets
   NAMESPACE UMXClient::
   DESTINATION ${UMX_CMAKE_DIR}
   COMPONENT development)
+install(FILES cmake/ProductPlatform.cmake
+  DESTINATION ${UMX_CMAKE_DIR} RENAME UMXClientProductPlatform.cmake
+  COMPONENT development)
 
 if(UMX_PLATFORM STREQUAL "local")
   install(TARGETS QiUtils RkJobClient LocalPlatform
     EXPORT UMXClientLocalPlatformTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT localplatform
-      NAMELINK_COMPONENT localplatform
-    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/umxclient/localplatform)
-  install(FILES standins/rkjobclient/control/RkLocalPlatform.h
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/umxclient/localplatform
-    COMPONENT localplatform)
+    LIBRARY DESTINATION ${UMX_LOCAL_PLATFORM_LIBDIR} PERMISSIONS ${umx_library_permissions}
+      COMPONENT localplatform NAMELINK_SKIP)
+  install(DIRECTORY standins/kit/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/umxclient/localplatform
+    COMPONENT localplatform FILES_MATCHING PATTERN "*.h")
   install(EXPORT UMXClientLocalPlatformTargets
     NAMESPACE UMXClient::
     DESTINATION ${UMX_CMAKE_DIR}
     COMPONENT localplatform)
-else()
-  install(FILES cmake/ProductPlatform.cmake
-    DESTINATION ${UMX_CMAKE_DIR} RENAME UMXClientProductPlatform.cmake
-    COMPONENT development)
 endif()
 
 configure_package_config_file(cmake/UMXClientConfig.cmake.in
@@ -57,15 +59,18 @@ install(FILES
   DESTINATION ${UMX_CMAKE_DIR}
   COMPONENT development)
 
-# The prefix is found from the .pc file's own place, so the package can be
-# installed under any prefix.
+# pkg-config modules find their prefix from their own place, so the package
+# can be installed under any prefix.
 file(RELATIVE_PATH UMX_PC_TO_PREFIX
   /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-set(UMX_PC_PLATFORM_LIBDIR "")
-if(UMX_PLATFORM STREQUAL "product")
-  set(UMX_PC_PLATFORM_LIBDIR "-L${UMX_PRODUCT_LIBDIR} ")
-endif()
 configure_file(cmake/umxclient.pc.in ${CMAKE_CURRENT_BINARY_DIR}/umxclient.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/umxclient.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT development)
+if(UMX_PLATFORM STREQUAL "local")
+  configure_file(cmake/umxclient-local-platform.pc.in
+    ${CMAKE_CURRENT_BINARY_DIR}/umxclient-local-platform.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/umxclient-local-platform.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+    COMPONENT localplatform)
+endif()

@@ -23,6 +23,9 @@
 #include "BackupJobClient.h"
 #include "CommonArguments.h"
 #include "JobUtils.h"
+#include "LocalCommandLine.h"
+#include "QiErrorDetail.h"
+#include "StreamLogWriter.h"
 
 namespace {
 
@@ -331,7 +334,7 @@ Outcome ReportJob(const std::string& strResultsPath) {
 // from where it was made to where it was last passed on.
 void PrintFailure(const Failure& failure) {
   std::fprintf(stderr, "%s: %s\n", kProgram, failure.strWhat.c_str());
-  for (const FXErrorFrame& frame : failure.error.GetFrames()) {
+  for (const FXErrorFrame& frame : FXErrorDetail::GetFrames(failure.error)) {
     std::fprintf(stderr, "    %s:%d %s%s%s\n", frame.strFile.c_str(), frame.nLine,
                  frame.strFunction.c_str(), frame.strMessage.empty() ? "" : ": ",
                  frame.strMessage.c_str());
@@ -342,7 +345,7 @@ void PrintFailure(const Failure& failure) {
 }
 
 int RunJob(int argc, char** argv) {
-  const CCommandLineArgumentsPtr pArgs = boost::make_shared<CCommandLineArguments>(argc, argv);
+  const CCommandLineArgumentsPtr pArgs = boost::make_shared<CLocalCommandLineArguments>(argc, argv);
   JobOptions options;
   CBackupJobClientPtr pJobClient;  // held until the job has been reported
   std::string strResultsPath;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CommonArguments.h"
+#include "LocalCommandLine.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::string& t : tokens)
     argv.push_back(t.c_str());
   CCommandLineArgumentsPtr args(
-      new CCommandLineArguments(static_cast<int>(argv.size()), argv.data()));
+      new CLocalCommandLineArguments(static_cast<int>(argv.size()), argv.data()));
 
   int nReads = 0;
   auto read = [&nReads](const CQiError& error) {

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
@@ -27,22 +25,6 @@ struct QIUTILS_API FXCodeLocation {
 // The location of the statement that expands it, in source unit `unit`.
 #define FX_CODE_LOCATION(unit) ::FXCodeLocation((unit), __PRETTY_FUNCTION__, __LINE__)
 
-// One step of an error's history: where it was made or pushed, and what was
-// said there.
-struct QIUTILS_API FXErrorFrame {
-  std::string strFile;
-  std::string strFunction;
-  std::int32_t nLine;
-  std::string strMessage;
-};
-
-// How an error's code was made.
-enum class FXErrorKind : std::int32_t {
-  None,      // success
-  Win32,     // from a Windows error code
-  RKResult,  // from a job platform result
-};
-
 class FXErrorPrivate;
 
 // The result of a fallible operation: a signed 32-bit code, negative for an
@@ -62,19 +44,11 @@ class [[nodiscard, gnu::visibility("default")]] CQiError {
   CQiError& Push(const FXCodeLocation& location);
   CQiError& Push(const FXCodeLocation& location, const char* pszFormat, ...) FX_PRINTF_FORMAT(3, 4);
 
-  // How the code was made, and the Windows code or platform result it was
-  // made from (0 on success).
-  FXErrorKind GetKind() const;
-  std::int64_t GetOriginalCode() const;
-
-  // Every frame, from the origin to the newest push; empty on success.
-  const std::vector<FXErrorFrame>& GetFrames() const;
-
-  // The whole error on one line, for a log record or a message to a person.
-  std::string Format() const;
-
  private:
   friend class FXErrorUtil;
+  // Left open by the contract: who else may read the record. The local
+  // utility library reads it through FXErrorDetail, which the product lacks.
+  friend class FXErrorDetail;
   CQiError(std::int32_t nCode, boost::shared_ptr<FXErrorPrivate> record);
 
   std::int32_t m_nCode = 0;

@@ -7,6 +7,8 @@
 #include <boost/make_shared.hpp>
 
 #include "CommonArguments.h"
+#include "LocalCommandLine.h"
+#include "QiErrorDetail.h"
 #include "TestSupport.h"
 
 namespace {
@@ -62,7 +64,8 @@ struct Outcome {
     args.insert(args.begin(), "agent");
     CCommandLineArgumentsPtr pArgs;
     if (!bNull) {
-      pArgs = boost::make_shared<CCommandLineArguments>(static_cast<int>(args.size()), args.data());
+      pArgs = boost::make_shared<CLocalCommandLineArguments>(static_cast<int>(args.size()),
+                                                             args.data());
     }
     umx_test::StdoutCapture capture;
     error = Accessors().at(strOption)(pArgs, strOutputs);
@@ -121,7 +124,7 @@ TEST(CArguments, ConvertCleanStoreAndTraceEachOption) {
   // clang-format on
   for (const auto& c : cases) {
     const Outcome outcome(c.pszOption, c.args);
-    EXPECT_FALSE(outcome.error.IsError()) << outcome.error.Format();
+    EXPECT_FALSE(outcome.error.IsError()) << FXErrorDetail::Format(outcome.error);
     EXPECT_EQ(outcome.strOutputs, c.pszOutputs);
     EXPECT_EQ(outcome.strStdout, c.pszTrace);
   }
@@ -134,10 +137,11 @@ TEST(CArguments, MissingOptionPrintsNothingAndKeepsTheOutputs) {
       {"cn", nullptr},  {"qs", nullptr}, {"jt", nullptr},  {"d", nullptr}};
   for (const auto& [strOption, pszKept] : kKept) {
     const Outcome outcome(strOption, {"-other", "1"});
-    EXPECT_EQ(outcome.error.GetOriginalCode(), ERROR_NOT_FOUND);
+    EXPECT_EQ(FXErrorDetail::GetOriginalCode(outcome.error), ERROR_NOT_FOUND);
     // The lookup's own frame stays under the accessor's.
-    ASSERT_EQ(outcome.error.GetFrames().size(), 2u) << strOption;
-    EXPECT_EQ(outcome.error.GetFrames().back().strMessage, "GetOption failed, Option=" + strOption);
+    ASSERT_EQ(FXErrorDetail::GetFrames(outcome.error).size(), 2u) << strOption;
+    EXPECT_EQ(FXErrorDetail::GetFrames(outcome.error).back().strMessage,
+              "GetOption failed, Option=" + strOption);
     EXPECT_EQ(outcome.strStdout, "");
     if (pszKept != nullptr) {
       EXPECT_EQ(outcome.strOutputs, pszKept) << strOption;
@@ -150,9 +154,9 @@ TEST(CArguments, ApplicationIdWithoutExactlyTwoFieldsIsNotFound) {
       "ApplicationId invalid, expected <zentcell-id>:<application-number>, ApplicationId=";
   for (const char* pszId : {"2", "2:17:5"}) {
     const Outcome outcome("a", {"-a", pszId});
-    EXPECT_EQ(outcome.error.GetOriginalCode(), ERROR_NOT_FOUND);
-    ASSERT_EQ(outcome.error.GetFrames().size(), 1u);
-    EXPECT_EQ(outcome.error.GetFrames().back().strMessage, kMessage + pszId);
+    EXPECT_EQ(FXErrorDetail::GetOriginalCode(outcome.error), ERROR_NOT_FOUND);
+    ASSERT_EQ(FXErrorDetail::GetFrames(outcome.error).size(), 1u);
+    EXPECT_EQ(FXErrorDetail::GetFrames(outcome.error).back().strMessage, kMessage + pszId);
     EXPECT_EQ(outcome.strStdout, "");
     EXPECT_EQ(outcome.strOutputs, "old|9|9");
   }
@@ -161,8 +165,8 @@ TEST(CArguments, ApplicationIdWithoutExactlyTwoFieldsIsNotFound) {
 TEST(CArguments, EmptyCommandLineIsInvalidParameter) {
   for (const auto& [strOption, read] : Accessors()) {
     const Outcome outcome(strOption, {}, /*bNull=*/true);
-    EXPECT_EQ(outcome.error.GetOriginalCode(), ERROR_INVALID_PARAMETER) << strOption;
-    EXPECT_NE(outcome.error.Format().find("Option=" + strOption), std::string::npos);
+    EXPECT_EQ(FXErrorDetail::GetOriginalCode(outcome.error), ERROR_INVALID_PARAMETER) << strOption;
+    EXPECT_NE(FXErrorDetail::Format(outcome.error).find("Option=" + strOption), std::string::npos);
     EXPECT_EQ(outcome.strStdout, "");
   }
 }

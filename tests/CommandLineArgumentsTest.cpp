@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "CommandLineArguments.h"
+#include "LocalCommandLine.h"
+#include "QiErrorDetail.h"
 #include "WinTypes.h"
 
 namespace {
@@ -24,13 +26,13 @@ TEST(CommandLineArguments, FollowsTheJobManagersSyntax) {
       {{"agent", "stray"}, "stray", nullptr},
   };
   for (const auto& c : cases) {
-    CCommandLineArguments arguments(static_cast<int>(c.argv.size()), c.argv.data());
+    CLocalCommandLineArguments arguments(static_cast<int>(c.argv.size()), c.argv.data());
     std::string value = "before";
     const CQiError error = arguments.GetOption(c.pszName, value);
     EXPECT_EQ(arguments.GetOption(c.pszName).IsError(), c.pszValue == nullptr) << c.pszName;
     if (c.pszValue == nullptr) {
-      EXPECT_EQ(error.GetOriginalCode(), ERROR_NOT_FOUND);
-      EXPECT_NE(error.Format().find(std::string("-") + c.pszName), std::string::npos);
+      EXPECT_EQ(FXErrorDetail::GetOriginalCode(error), ERROR_NOT_FOUND);
+      EXPECT_NE(FXErrorDetail::Format(error).find(std::string("-") + c.pszName), std::string::npos);
       EXPECT_EQ(value, "before");
     } else {
       EXPECT_EQ(value, c.pszValue) << c.pszName;
@@ -52,7 +54,7 @@ TEST(CommandLineArguments, EveryOptionOfALongCommandLineKeepsItsLastValue) {
   std::vector<const char*> argv;
   for (const std::string& token : tokens)
     argv.push_back(token.c_str());
-  CCommandLineArguments arguments(static_cast<int>(argv.size()), argv.data());
+  CLocalCommandLineArguments arguments(static_cast<int>(argv.size()), argv.data());
   for (int i = 0; i < kCount; ++i) {
     std::string value;
     ASSERT_FALSE(arguments.GetOption(("o" + std::to_string(i)).c_str(), value).IsError()) << i;
@@ -63,11 +65,11 @@ TEST(CommandLineArguments, EveryOptionOfALongCommandLineKeepsItsLastValue) {
 }
 
 TEST(CommandLineArguments, SurvivesNullArgvAndNames) {
-  EXPECT_TRUE(CCommandLineArguments(3, nullptr).GetOption("j").IsError());
+  EXPECT_TRUE(CLocalCommandLineArguments(3, nullptr).GetOption("j").IsError());
   const char* argv[] = {"agent", "-j", nullptr};
-  CCommandLineArguments truncated(5, argv);
+  CLocalCommandLineArguments truncated(5, argv);
   EXPECT_FALSE(truncated.GetOption("j").IsError());
-  EXPECT_EQ(truncated.GetOption(nullptr).GetOriginalCode(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(FXErrorDetail::GetOriginalCode(truncated.GetOption(nullptr)), ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

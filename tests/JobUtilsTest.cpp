@@ -11,6 +11,7 @@
 #include <boost/make_shared.hpp>
 
 #include "JobUtils.h"
+#include "QiErrorDetail.h"
 #include "RkLocalPlatform.h"
 #include "RkPlatform.h"
 #include "TestSupport.h"
@@ -170,8 +171,8 @@ TEST_P(JobUtilsOutcomeTest, ReportsTheOutputOrTheCodeMessageFramesAndOutputRule)
     EXPECT_EQ(out, row.text);
     return;
   }
-  ASSERT_EQ(error.GetFrames().size(), row.inDirectoryLookup ? 2u : 1u);
-  EXPECT_EQ(error.GetFrames().front().strMessage, row.text);
+  ASSERT_EQ(FXErrorDetail::GetFrames(error).size(), row.inDirectoryLookup ? 2u : 1u);
+  EXPECT_EQ(FXErrorDetail::GetFrames(error).front().strMessage, row.text);
   EXPECT_EQ(out, row.inDirectoryLookup ? "" : "before");
 }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "LogWriter.h"
+#include "StreamLogWriter.h"
 
 namespace {
 

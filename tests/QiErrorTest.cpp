@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "QiError.h"
+#include "QiErrorDetail.h"
 #include "WinTypes.h"
 
 namespace {
@@ -13,8 +14,8 @@ TEST(QiError, SuccessCarriesNoRecordAndStaysSuccessWhenPushed) {
   success.Push(FX_CODE_LOCATION("Test"), "ignored");
   EXPECT_FALSE(success.IsError());
   EXPECT_EQ(success.GetCode(), 0);
-  EXPECT_TRUE(success.GetFrames().empty());
-  EXPECT_EQ(success.Format(), "success");
+  EXPECT_TRUE(FXErrorDetail::GetFrames(success).empty());
+  EXPECT_EQ(FXErrorDetail::Format(success), "success");
 }
 
 TEST(QiError, ConstructorsAlwaysMakeAnError) {
@@ -40,13 +41,13 @@ TEST(QiError, PushesAreSharedByCopiesAndFormattedNewestFirst) {
   CQiError copy = origin;
   copy.Push(FXCodeLocation("Caller", "Read()", 12), "reading %s", "x");
 
-  ASSERT_EQ(origin.GetFrames().size(), 2u);
-  const FXErrorFrame& first = origin.GetFrames()[0];
+  ASSERT_EQ(FXErrorDetail::GetFrames(origin).size(), 2u);
+  const FXErrorFrame& first = FXErrorDetail::GetFrames(origin)[0];
   EXPECT_NE(first.strFunction.find("TestBody"), std::string::npos) << first.strFunction;
   EXPECT_EQ(first.nLine, nLine);
-  EXPECT_EQ(origin.GetKind(), FXErrorKind::Win32);
-  EXPECT_EQ(origin.GetOriginalCode(), 1168);
-  EXPECT_EQ(origin.Format(),
+  EXPECT_EQ(FXErrorDetail::GetKind(origin), FXErrorKind::Win32);
+  EXPECT_EQ(FXErrorDetail::GetOriginalCode(origin), 1168);
+  EXPECT_EQ(FXErrorDetail::Format(origin),
             "error 0x80070490 (Win32 1168): Caller:Read():12: reading x <- Lookup:" +
                 first.strFunction + ":" + std::to_string(nLine) + ": no x");
 }

@@ -1,4 +1,5 @@
 #include "CommandLineArguments.h"
+#include "LocalCommandLine.h"
 
 #include <sys/random.h>
 #include <unistd.h>
@@ -6,6 +7,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "WinTypes.h"
 
@@ -105,52 +110,88 @@ std::uint64_t HashName(const char* pszName, std::size_t nLength) {
   return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
+// What a command line keeps, built in place in the object's reserve.
+class OptionIndex {
+ public:
+  // Sizes the index for a command line of `argc` items.
+  void Reserve(int argc) {
+    std::size_t nSlots = 8;
+    while (nSlots < 2 * static_cast<std::size_t>(argc))
+      nSlots *= 2;
+    m_slots.assign(nSlots, 0);
+  }
+
+  // The option named `pszName`, or null.
+  const std::pair<std::string, std::string>* Find(const char* pszName) const {
+    if (m_slots.empty()) return nullptr;
+    const std::uint32_t nEntry = m_slots[Probe(pszName)];
+    return nEntry == 0 ? nullptr : &m_options[nEntry - 1];
+  }
+
+  // A repeated option keeps its first place and takes the new value.
+  void Set(const char* pszName, std::string value) {
+    std::uint32_t& nEntry = m_slots[Probe(pszName)];
+    if (nEntry != 0) {
+      m_options[nEntry - 1].second = std::move(value);
+      return;
+    }
+    m_options.emplace_back(pszName, std::move(value));
+    nEntry = static_cast<std::uint32_t>(m_options.size());
+  }
+
+ private:
+  // The slot of m_slots that holds `pszName`, or the free slot where it
+  // belongs.
+  std::size_t Probe(const char* pszName) const {
+    const std::size_t nLength = std::strlen(pszName);
+    const std::size_t nMask = m_slots.size() - 1;
+    std::size_t n = static_cast<std::size_t>(HashName(pszName, nLength)) & nMask;
+    for (; m_slots[n] != 0; n = (n + 1) & nMask) {
+      const std::string& name = m_options[m_slots[n] - 1].first;
+      if (name.size() == nLength && std::memcmp(name.data(), pszName, nLength) == 0) break;
+    }
+    return n;
+  }
+
+  // Name and value of each option, in the order of first appearance.
+  std::vector<std::pair<std::string, std::string>> m_options;
+  // Open-addressed index into m_options (entry + 1; 0 is free), a power of
+  // two at least twice the option count, hashed with a key drawn at random
+  // for each process: no command line computed beforehand makes names
+  // collide, so a lookup costs the same however long the command line is
+  // and parsing stays linear.
+  std::vector<std::uint32_t> m_slots;
+};
+
+static_assert(sizeof(OptionIndex) <= CCommandLineArguments::kReservedBytes,
+              "the index fits the reserve");
+static_assert(alignof(OptionIndex) <= 8, "the reserve is 8-byte aligned");
+
+OptionIndex& IndexIn(unsigned char* pReserved) {
+  return *std::launder(reinterpret_cast<OptionIndex*>(pReserved));
+}
+
 }  // namespace
 
-CCommandLineArguments::CCommandLineArguments(int argc, const char* const* argv) {
+CCommandLineArguments::CCommandLineArguments() : m_reserved() { new (m_reserved) OptionIndex(); }
+
+CCommandLineArguments::~CCommandLineArguments() { IndexIn(m_reserved).~OptionIndex(); }
+
+CLocalCommandLineArguments::CLocalCommandLineArguments(int argc, const char* const* argv) {
   if (argv == nullptr || argc < 2) return;
-  std::size_t nSlots = 8;
-  while (nSlots < 2 * static_cast<std::size_t>(argc))
-    nSlots *= 2;
-  m_slots.assign(nSlots, 0);
+  OptionIndex& index = IndexIn(m_reserved);
+  index.Reserve(argc);
   for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
     if (!IsOption(argv[i])) continue;  // a value with no option before it
     const char* pszName = argv[i] + 1;
     const bool bHasValue = i + 1 < argc && argv[i + 1] != nullptr && !IsOption(argv[i + 1]);
-    Set(pszName, bHasValue ? argv[++i] : "");
+    index.Set(pszName, bHasValue ? argv[++i] : "");
   }
-}
-
-std::size_t CCommandLineArguments::Probe(const char* pszName) const {
-  const std::size_t nLength = std::strlen(pszName);
-  const std::size_t nMask = m_slots.size() - 1;
-  std::size_t n = static_cast<std::size_t>(HashName(pszName, nLength)) & nMask;
-  for (; m_slots[n] != 0; n = (n + 1) & nMask) {
-    const std::string& name = m_options[m_slots[n] - 1].first;
-    if (name.size() == nLength && std::memcmp(name.data(), pszName, nLength) == 0) break;
-  }
-  return n;
-}
-
-const std::pair<std::string, std::string>* CCommandLineArguments::Find(const char* pszName) const {
-  if (m_slots.empty()) return nullptr;
-  const std::uint32_t nEntry = m_slots[Probe(pszName)];
-  return nEntry == 0 ? nullptr : &m_options[nEntry - 1];
-}
-
-// A repeated option keeps its first place and takes the new value.
-void CCommandLineArguments::Set(const char* pszName, std::string value) {
-  std::uint32_t& nEntry = m_slots[Probe(pszName)];
-  if (nEntry != 0) {
-    m_options[nEntry - 1].second = std::move(value);
-    return;
-  }
-  m_options.emplace_back(pszName, std::move(value));
-  nEntry = static_cast<std::uint32_t>(m_options.size());
 }
 
 CQiError CCommandLineArguments::GetOption(const char* pszName) {
-  if (pszName != nullptr && Find(pszName) != nullptr) return CQiError::Success();
+  if (pszName != nullptr && IndexIn(m_reserved).Find(pszName) != nullptr)
+    return CQiError::Success();
   std::string ignored;
   return GetOption(pszName, ignored);  // the same error as a value lookup
 }
@@ -160,7 +201,7 @@ CQiError CCommandLineArguments::GetOption(const char* pszName, std::string& valu
     return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_INVALID_PARAMETER,
                                    "Option name not given");
   }
-  const auto* found = Find(pszName);
+  const auto* found = IndexIn(m_reserved).Find(pszName);
   if (found == nullptr) {
     return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_NOT_FOUND,
                                    "Option -%s is not on the command line", pszName);

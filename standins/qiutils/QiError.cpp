@@ -1,4 +1,5 @@
 #include "QiError.h"
+#include "QiErrorDetail.h"
 
 #include <cstdarg>
 #include <utility>
@@ -52,25 +53,29 @@ CQiError& CQiError::Push(const FXCodeLocation& location, const char* pszFormat, 
   return *this;
 }
 
-FXErrorKind CQiError::GetKind() const { return m_pRecord ? m_pRecord->m_eKind : FXErrorKind::None; }
-
-std::int64_t CQiError::GetOriginalCode() const {
-  return m_pRecord ? m_pRecord->m_nOriginalCode : 0;
+FXErrorKind FXErrorDetail::GetKind(const CQiError& error) {
+  return error.m_pRecord ? error.m_pRecord->m_eKind : FXErrorKind::None;
 }
 
-const std::vector<FXErrorFrame>& CQiError::GetFrames() const {
+std::int64_t FXErrorDetail::GetOriginalCode(const CQiError& error) {
+  return error.m_pRecord ? error.m_pRecord->m_nOriginalCode : 0;
+}
+
+const std::vector<FXErrorFrame>& FXErrorDetail::GetFrames(const CQiError& error) {
   static const std::vector<FXErrorFrame> kNoFrames;
-  return m_pRecord ? m_pRecord->m_frames : kNoFrames;
+  return error.m_pRecord ? error.m_pRecord->m_frames : kNoFrames;
 }
 
-std::string CQiError::Format() const {
-  if (!m_pRecord) return "success";
-  const char* pszKind = m_pRecord->m_eKind == FXErrorKind::Win32 ? "Win32" : "RKResult";
-  std::string text = FXString::Format("error 0x%08X (%s %lld)", static_cast<unsigned int>(m_nCode),
-                                      pszKind, static_cast<long long>(m_pRecord->m_nOriginalCode));
+std::string FXErrorDetail::Format(const CQiError& error) {
+  const FXErrorPrivate* pRecord = error.m_pRecord.get();
+  if (pRecord == nullptr) return "success";
+  const char* pszKind = pRecord->m_eKind == FXErrorKind::Win32 ? "Win32" : "RKResult";
+  std::string text =
+      FXString::Format("error 0x%08X (%s %lld)", static_cast<unsigned int>(error.m_nCode), pszKind,
+                       static_cast<long long>(pRecord->m_nOriginalCode));
   // Newest frame first: each one was caused by the one after it.
   const char* pszJoint = ": ";
-  for (auto it = m_pRecord->m_frames.rbegin(); it != m_pRecord->m_frames.rend(); ++it) {
+  for (auto it = pRecord->m_frames.rbegin(); it != pRecord->m_frames.rend(); ++it) {
     text += pszJoint;
     text += FXString::Format("%s:%s:%d", it->strFile.c_str(), it->strFunction.c_str(),
                              static_cast<int>(it->nLine));

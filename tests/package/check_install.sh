@@ -1,28 +1,102 @@
 #!/usr/bin/env bash
-# Installs the built library under a temporary prefix and builds a small
-# agent against it twice, through find_package and through pkg-config, and an
-# agent's test that arms a failure through UMXClient::LocalPlatform.
-# Usage: check_install.sh <build dir> <source dir of the consumer>
+# Installs the built library and local platform under one prefix and builds
+# agents against it, as a deployment's machine and an agent's developer do:
+#  - through find_package(UMXClient): the product's platform. Without it the
+#    configure step fails naming both ways out; with the contract stubs as
+#    the product it builds, and told only of the prefix's library folder the
+#    agent does not start (the stand-ins are never found by chance);
+#  - through find_package(UMXClient COMPONENTS LocalPlatform): the agent's
+#    test runs a whole job on the stand-ins found through its run path;
+#  - the same two ways through pkg-config;
+#  - the installed sample agent runs a whole job with no variable set.
+# No installed text file may hold a path of the build machine.
+# Usage: check_install.sh <build dir> <source dir>
 set -euo pipefail
 build=$1
-consumer=$2
+source_dir=$2
+consumer=$source_dir/tests/package/consumer
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
+status=0
+fail() { echo "FAIL: $*" >&2; status=1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 libdir=$(dirname "$(find "$prefix" -name 'libUMXClient.so' | head -n1)")
+platformdir=$libdir/umxclient/local-platform
+"$source_dir/tests/product/build_stubs.sh" "$source_dir" "$work/stubs-build" "$work/product"
+export RK_LOCAL_PLATFORM_ROOT=$work/platform
 
-echo "-- find_package"
-cmake -S "$consumer" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$work/cmake-build" >/dev/null
-LD_LIBRARY_PATH=$libdir "$work/cmake-build/consumer" -j 42
-LD_LIBRARY_PATH=$libdir "$work/cmake-build/local-platform-consumer" 2>"$work/err"
-grep -qF "Failed to initialize CBackupJobClient object: 5:down" "$work/err" ||
-  { echo "the armed init failure was not logged: $(cat "$work/err")" >&2; exit 1; }
+[ -e "$platformdir/libQiUtils.so.1" ] || fail "the stand-ins are not in $platformdir"
+if compgen -G "$libdir/lib[QR][ik]*" >/dev/null; then
+  fail "stand-ins on the loader's path: $(ls "$libdir")"
+fi
+if leaked=$(grep -rIl -e "$build" -e "$source_dir" "$prefix"); then
+  fail "installed files hold a path of the build machine: $leaked"
+fi
+
+# expect_no_standins <program>: told of the library folder only, the program
+# does not start, and the loader names the platform library it misses.
+expect_no_standins() {
+  if ldd "$1" 2>&1 | grep -q "local-platform"; then fail "$1 maps the stand-ins: $(ldd "$1")"; fi
+  if LD_LIBRARY_PATH=$libdir "$1" 2>"$work/err"; then
+    fail "$1 started without the product's platform"
+  fi
+  grep -qE "lib(QiUtils|RkJobClient)\.so\.1: cannot open shared object file" "$work/err" ||
+    fail "the loader did not name the missing platform library: $(cat "$work/err")"
+  LD_LIBRARY_PATH=$libdir:$work/product "$1" >/dev/null || fail "$1 did not run on the stubs"
+}
+
+# run_whole_job <program>: told of the library folder only, the program runs
+# a whole job on the stand-ins.
+run_whole_job() {
+  ldd "$1" | grep -q "local-platform/libRkJobClient.so.1" ||
+    fail "$1 does not map the stand-ins: $(ldd "$1")"
+  LD_LIBRARY_PATH=$libdir "$1" -j 42 -cn localclient >"$work/out" 2>"$work/err" ||
+    fail "$1 failed: $(cat "$work/err")"
+  grep -qF "results=$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/42" \
+    "$work/out" || fail "$1 did not find the job's results: $(cat "$work/out")"
+  grep -qF "Failed to initialize CBackupJobClient object: 5:down" "$work/err" ||
+    fail "$1: the armed init failure was not logged: $(cat "$work/err")"
+}
+
+echo "-- find_package(UMXClient) with no product platform"
+if cmake -S "$consumer" -B "$work/no-platform" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+     >"$work/configure" 2>&1; then
+  fail "configured without the product's platform"
+fi
+for said in UMX_PRODUCT_LIBDIR "COMPONENTS LocalPlatform" libQiUtils.so.1; do
+  tr -s ' \n' ' ' <"$work/configure" | grep -qF "$said" ||
+    fail "the configure failure does not name $said: $(cat "$work/configure")"
+done
+
+echo "-- find_package(UMXClient), the product's platform"
+cmake -S "$consumer" -B "$work/product-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DUMX_PRODUCT_LIBDIR="$work/product" >/dev/null
+cmake --build "$work/product-build" >/dev/null
+expect_no_standins "$work/product-build/consumer"
+
+echo "-- find_package(UMXClient COMPONENTS LocalPlatform)"
+cmake -S "$consumer" -B "$work/kit-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DWITH_LOCAL_PLATFORM=ON >/dev/null
+cmake --build "$work/kit-build" >/dev/null
+run_whole_job "$work/kit-build/local-platform-consumer"
 
 echo "-- pkg-config"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 # shellcheck disable=SC2046
-c++ -std=c++17 -o "$work/pc-consumer" "$consumer/main.cpp" $(pkg-config --cflags --libs umxclient)
-LD_LIBRARY_PATH=$libdir "$work/pc-consumer" -j 42
+LIBRARY_PATH=$work/product c++ -std=c++17 -o "$work/pc-consumer" "$consumer/main.cpp" \
+  $(pkg-config --cflags --libs umxclient)
+expect_no_standins "$work/pc-consumer"
+# shellcheck disable=SC2046
+c++ -std=c++17 -o "$work/pc-kit-consumer" "$consumer/local_platform.cpp" \
+  $(pkg-config --cflags --libs umxclient-local-platform)
+run_whole_job "$work/pc-kit-consumer"
+
+echo "-- the installed sample agent"
+env -u LD_LIBRARY_PATH "$prefix/bin/umx-sample-agent" -j 7 -a 2:17 -cn localclient \
+  -qs zentserver.localdomain -jt token >/dev/null 2>"$work/err" ||
+  fail "the installed sample agent failed: $(cat "$work/err")"
+
+[ "$status" -eq 0 ] && echo "install: the product's platform unless the kit is asked for"
+exit $status
