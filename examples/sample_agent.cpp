@@ -3,19 +3,28 @@
 // job as the process's backup job client, finds the job's results directory
 // on its client (named by -cn, or found through its application) and reports
 // the job into a summary file there. The usage text below says how to run it.
+//
+// It is also the pattern for an agent's care on a shared machine: every text
+// it did not make is printed with its control characters escaped, no file it
+// opens can take the place of a closed standard descriptor, and it writes
+// only into directories of its own, reached without following a link that
+// another user could have planted, through a file only it created.
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include <boost/make_shared.hpp>
@@ -24,7 +33,10 @@
 #include "CommonArguments.h"
 #include "JobUtils.h"
 #include "LocalCommandLine.h"
+#include "PrintableText.h"
+#include "PrivateDirectory.h"
 #include "QiErrorDetail.h"
+#include "RkLocalPlatform.h"
 #include "StreamLogWriter.h"
 
 namespace {
@@ -54,7 +66,8 @@ constexpr char kUsage[] =
     "\n"
     "Exit status:\n"
     "  0  the job was done and reported\n"
-    "  1  the platform or the file system failed\n"
+    "  1  the platform or the file system failed, or the trace could not be\n"
+    "     written to stdout\n"
     "  2  the command line is wrong\n";
 
 // What went wrong, in plain words for the person who ran the agent, with the
@@ -65,6 +78,45 @@ struct Failure {
   int nStatus;
 };
 using Outcome = std::optional<Failure>;  // nullopt: the step succeeded
+
+// A failure of the job at `location`, said in `strWhat`.
+Failure JobFailure(const FXCodeLocation& location, unsigned int nCode, const std::string& strWhat) {
+  return Failure{strWhat, FXErrorUtil::ErrorWin32(location, nCode, "%s", strWhat.c_str()),
+                 kExitFailed};
+}
+
+// A failed system call at `location`: `strWhat` and the system's reason for
+// `nErrno`.
+Failure SystemFailure(const FXCodeLocation& location, const std::string& strWhat, int nErrno) {
+  const char* pszReason = std::strerror(nErrno);
+  return Failure{strWhat + ": " + pszReason,
+                 FXErrorUtil::ErrorWin32(location, ERROR_FUNCTION_FAILED, "%s: %s", strWhat.c_str(),
+                                         pszReason),
+                 kExitFailed};
+}
+
+// A file descriptor, closed when it goes.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : m_fd(fd) {}
+  ~UniqueFd() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    std::swap(m_fd, other.m_fd);
+    return *this;
+  }
+
+  int get() const { return m_fd; }
+  explicit operator bool() const { return m_fd >= 0; }
+  // Closes it now, for the result of close(2): 0, or -1 with errno.
+  int Close() { return ::close(std::exchange(m_fd, -1)); }
+
+ private:
+  int m_fd = -1;
+};
 
 // What the job manager tells the agent about its job.
 struct JobOptions {
@@ -180,31 +232,155 @@ Outcome ReadJobOptions(const CCommandLineArgumentsPtr& pArgs, JobOptions& option
   return std::nullopt;
 }
 
-// The summary's "Key=value" lines go to a temporary file beside it, which
-// takes the summary's name once the report is complete; a job that fails
-// before then leaves no summary, not a partial one.
+// Opens the job's results directory `strPath`, which the platform names
+// below its root. From the root down, each directory is opened without
+// following a symbolic link, created (mode 0700, whatever the umask) when it
+// is absent, and must be this user's own with no one else able to write to
+// it: no other user can then redirect the agent's writes by planting a link
+// or a directory of theirs on the way. The root itself is the platform's.
+Outcome OpenResultsDirectory(const std::string& strPath, UniqueFd& directory) {
+  const std::string strRoot = RkLocalPlatform::Root();
+  if (strPath.size() <= strRoot.size() + 1 || strPath.compare(0, strRoot.size(), strRoot) != 0 ||
+      strPath[strRoot.size()] != '/') {
+    return JobFailure(
+        FX_CODE_LOCATION(kUnit), ERROR_INVALID_PARAMETER,
+        "the job results directory " + strPath + " is not below the platform's root " + strRoot);
+  }
+  // A root named by RK_LOCAL_PLATFORM_ROOT is the user's choice: it is made
+  // when absent, and links on the way to it are followed.
+  for (std::size_t nSlash = strRoot.find('/', 1); !strRoot.empty();
+       nSlash = strRoot.find('/', nSlash + 1)) {
+    const std::string strPrefix = strRoot.substr(0, nSlash);
+    if (::mkdir(strPrefix.c_str(), 0700) != 0 && errno != EEXIST) {
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot create " + strPrefix, errno);
+    }
+    if (nSlash == std::string::npos) break;
+  }
+  UniqueFd current(::open(strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!current)
+    return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot open the platform's root " + strRoot,
+                         errno);
+
+  std::string strWalked = strRoot;
+  for (std::size_t nStart = strRoot.size() + 1; nStart <= strPath.size();) {
+    const std::size_t nSlash = std::min(strPath.find('/', nStart), strPath.size());
+    const std::string strName = strPath.substr(nStart, nSlash - nStart);
+    nStart = nSlash + 1;
+    if (strName.empty()) continue;
+    strWalked += '/' + strName;
+    if (strName == "." || strName == "..") {
+      return JobFailure(FX_CODE_LOCATION(kUnit), ERROR_INVALID_PARAMETER,
+                        "refusing " + strWalked + ": it leaves the platform's root");
+    }
+    if (::mkdirat(current.get(), strName.c_str(), 0700) != 0 && errno != EEXIST) {
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot create " + strWalked, errno);
+    }
+    UniqueFd next(
+        ::openat(current.get(), strName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    const int nOpenErrno = errno;
+    const int nStat = next ? ::fstat(next.get(), &info)
+                           : ::fstatat(current.get(), strName.c_str(), &info, AT_SYMLINK_NOFOLLOW);
+    if (nStat != 0)
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot open " + strWalked,
+                           next ? errno : nOpenErrno);
+    const std::string strWhy = FXWhyNotPrivateDirectory(info);
+    if (!strWhy.empty()) {
+      return JobFailure(FX_CODE_LOCATION(kUnit), ERROR_FUNCTION_FAILED,
+                        std::string("refusing ").append(strWalked).append(": ").append(strWhy));
+    }
+    if (!next)
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot open " + strWalked, nOpenErrno);
+    current = std::move(next);
+  }
+  directory = std::move(current);
+  return std::nullopt;
+}
+
+// Writes all of `text` to `fd`; 0, or -1 with errno.
+int WriteAll(int fd, const std::string& text) {
+  for (std::size_t nDone = 0; nDone < text.size();) {
+    const ssize_t nWritten = ::write(fd, text.data() + nDone, text.size() - nDone);
+    if (nWritten < 0 && errno == EINTR) continue;
+    if (nWritten < 0) return -1;
+    nDone += static_cast<std::size_t>(nWritten);
+  }
+  return 0;
+}
+
+// A file that this process created in a directory, removed when it goes
+// unless it was kept: a failed job removes what it made and nothing else.
+class OwnFile {
+ public:
+  OwnFile(int nDirectory, std::string strName, UniqueFd file)
+      : m_nDirectory(nDirectory), m_strName(std::move(strName)), m_file(std::move(file)) {}
+  ~OwnFile() {
+    if (!m_bKept) (void)::unlinkat(m_nDirectory, m_strName.c_str(), 0);
+  }
+  OwnFile(const OwnFile&) = delete;
+  OwnFile& operator=(const OwnFile&) = delete;
+
+  const std::string& Name() const { return m_strName; }
+  UniqueFd& File() { return m_file; }
+  void Keep() { m_bKept = true; }
+
+ private:
+  int m_nDirectory;
+  std::string m_strName;
+  UniqueFd m_file;
+  bool m_bKept = false;
+};
+
+// Creates a file of a fresh name beginning with `strPrefix` in the directory,
+// readable and writable by this user alone. The name is new (O_EXCL) and
+// never a link, so nothing that stood there before is opened.
+Outcome CreateOwnFile(int nDirectory, const std::string& strDirectory, const std::string& strPrefix,
+                      std::optional<OwnFile>& file) {
+  constexpr char kHex[] = "0123456789abcdef";
+  for (int nAttempt = 0; nAttempt < 16; ++nAttempt) {
+    unsigned char random[8] = {};
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot name a new file in " + strDirectory,
+                           errno);
+    }
+    std::string strName = strPrefix;
+    for (const unsigned char byte : random) {
+      strName += kHex[byte >> 4];
+      strName += kHex[byte & 0xF];
+    }
+    UniqueFd fd(::openat(nDirectory, strName.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd) {
+      file.emplace(nDirectory, std::move(strName), std::move(fd));
+      return std::nullopt;
+    }
+    if (errno != EEXIST) {
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot create a file in " + strDirectory,
+                           errno);
+    }
+  }
+  return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot create a file in " + strDirectory, EEXIST);
+}
+
+// The summary's "Key=value" lines, collected as the job reports them, then
+// written into the results directory as a new file of this process's own,
+// flushed to the disk, renamed to the summary's name and the directory
+// flushed too: the summary is there complete or not at all, even after a
+// crash, and a failed job leaves nothing behind.
 class SummaryJobReport : public CJobReport {
  public:
-  explicit SummaryJobReport(std::filesystem::path path)
-      : m_path(std::move(path)),
-        m_partialPath(m_path.string() + ".partial"),
-        m_file(m_partialPath) {}
-  ~SummaryJobReport() override {
-    if (m_bCommitted) return;
-    m_file.close();
-    std::error_code ignored;
-    std::filesystem::remove(m_partialPath, ignored);
-  }
-  SummaryJobReport(const SummaryJobReport&) = delete;
-  SummaryJobReport& operator=(const SummaryJobReport&) = delete;
+  SummaryJobReport(const UniqueFd& directory, std::string strDirectory)
+      : m_directory(directory), m_strDirectory(std::move(strDirectory)) {}
 
   CQiError SetNumberOfFilesInBackup(long long nFiles) override {
-    return Write("FilesInBackup", nFiles);
+    return Write("FilesInBackup", std::to_string(nFiles));
   }
   CQiError SetScanStatistics(unsigned int nStatistics) override {
-    return Write("ScanStatistics", nStatistics);
+    return Write("ScanStatistics", std::to_string(nStatistics));
   }
-  CQiError SetNumberOfStreams(int nStreams) override { return Write("Streams", nStreams); }
+  CQiError SetNumberOfStreams(int nStreams) override {
+    return Write("Streams", std::to_string(nStreams));
+  }
   CQiError SendPhaseComplete(EJobStatus eStatus) override {
     return Write("PhaseComplete", EJobStatus::AsString(eStatus.Value()));
   }
@@ -213,38 +389,39 @@ class SummaryJobReport : public CJobReport {
   }
 
   // Puts the summary in place under its own name.
-  [[nodiscard]] CQiError Commit() {
-    m_file.close();
-    if (!m_file) {
-      return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_FUNCTION_FAILED,
-                                     "Cannot write %s", m_partialPath.c_str());
+  [[nodiscard]] Outcome Commit() {
+    const int nDirectory = m_directory.get();
+    std::optional<OwnFile> file;
+    if (Outcome failure = CreateOwnFile(nDirectory, m_strDirectory,
+                                        std::string(kSummaryFileName) + ".partial-", file)) {
+      return failure;
     }
-    std::error_code systemError;
-    std::filesystem::rename(m_partialPath, m_path, systemError);
-    if (systemError) {
-      return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_FUNCTION_FAILED,
-                                     "Cannot rename %s to %s: %s", m_partialPath.c_str(),
-                                     m_path.c_str(), systemError.message().c_str());
+    const std::string strPartial = m_strDirectory + "/" + file->Name();
+    if (WriteAll(file->File().get(), m_strText) != 0 || ::fsync(file->File().get()) != 0 ||
+        file->File().Close() != 0) {
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot write " + strPartial, errno);
     }
-    m_bCommitted = true;
+    if (::renameat(nDirectory, file->Name().c_str(), nDirectory, kSummaryFileName) != 0) {
+      return SystemFailure(FX_CODE_LOCATION(kUnit),
+                           "cannot rename " + strPartial + " to " + kSummaryFileName, errno);
+    }
+    file->Keep();
+    if (::fsync(nDirectory) != 0) {
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot flush the directory " + m_strDirectory,
+                           errno);
+    }
+    return std::nullopt;
+  }
+
+ private:
+  CQiError Write(const char* pszKey, const std::string& strValue) {
+    m_strText.append(pszKey).append(1, '=').append(strValue).append(1, '\n');
     return CQiError::Success();
   }
 
-  const std::filesystem::path& Path() const { return m_path; }
-
- private:
-  template <typename Value>
-  CQiError Write(const char* pszKey, const Value& value) {
-    m_file << pszKey << '=' << value << '\n';
-    if (m_file) return CQiError::Success();
-    return FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_FUNCTION_FAILED,
-                                   "Cannot write %s to %s", pszKey, m_partialPath.c_str());
-  }
-
-  std::filesystem::path m_path;
-  std::filesystem::path m_partialPath;
-  std::ofstream m_file;
-  bool m_bCommitted = false;
+  const UniqueFd& m_directory;
+  std::string m_strDirectory;
+  std::string m_strText;
 };
 
 // Joins the job, for the -cn client or, without one, for an empty client name:
@@ -268,7 +445,7 @@ Outcome CreateJobClient(const JobOptions& options, CBackupJobClientPtr& pJobClie
 // Looks up the job's results directory and creates it: on the -cn client, made
 // the focus client, or else with no focus client set, on the client that the
 // platform names for the -a application.
-Outcome MakeResultsDirectory(const JobOptions& options, std::string& strPath) {
+Outcome MakeResultsDirectory(const JobOptions& options, std::string& strPath, UniqueFd& directory) {
   CQiError error;
   if (options.strClientName) error = CXJob::SetFocusClientName(*options.strClientName);
   std::string strServerName;
@@ -277,7 +454,7 @@ Outcome MakeResultsDirectory(const JobOptions& options, std::string& strPath) {
     return Failure{"cannot find the central server's host name",
                    std::move(error.Push(FX_CODE_LOCATION(kUnit))), kExitFailed};
   }
-  std::printf("%s: central server %s\n", kProgram, strServerName.c_str());
+  std::printf("%s: central server %s\n", kProgram, FXPrintableText(strServerName).c_str());
 
   // On the application's road one call finds both the client and its
   // directory, so the first line names the application; the frames tell
@@ -292,39 +469,37 @@ Outcome MakeResultsDirectory(const JobOptions& options, std::string& strPath) {
     return Failure{"cannot find the job results directory of " + strOwner,
                    std::move(error.Push(FX_CODE_LOCATION(kUnit))), kExitFailed};
   }
-  std::error_code systemError;
-  std::filesystem::create_directories(strPath, systemError);
-  if (systemError) {
-    return Failure{
-        "cannot create the job results directory " + strPath + ": " + systemError.message(),
-        FXErrorUtil::ErrorWin32(FX_CODE_LOCATION(kUnit), ERROR_FUNCTION_FAILED,
-                                "Cannot create %s: %s", strPath.c_str(),
-                                systemError.message().c_str()),
-        kExitFailed};
-  }
-  std::printf("%s: job results in %s\n", kProgram, strPath.c_str());
+  if (Outcome failure = OpenResultsDirectory(strPath, directory)) return failure;
+  std::printf("%s: job results in %s\n", kProgram, FXPrintableText(strPath).c_str());
   return std::nullopt;
 }
 
 // The sample moves no data; these stand for what a small job's scan and
 // streams would have counted.
-Outcome ReportJob(const std::string& strResultsPath) {
+Outcome ReportJob(const std::string& strResultsPath, const UniqueFd& directory) {
   constexpr long long kFilesInBackup = 3;
   constexpr unsigned int kScanStatistics = 3;  // here: the files the scan looked at
   constexpr int kStreams = 1;
   const EJobStatus eStatus(EJobStatus::JMSUCCESS);
 
-  SummaryJobReport summary(std::filesystem::path(strResultsPath) / kSummaryFileName);
+  SummaryJobReport summary(directory, strResultsPath);
   CJobReport& report = summary;
   CQiError error = report.SetNumberOfFilesInBackup(kFilesInBackup);
   if (!error.IsError()) error = report.SetScanStatistics(kScanStatistics);
   if (!error.IsError()) error = report.SetNumberOfStreams(kStreams);
   if (!error.IsError()) error = report.SendPhaseComplete(eStatus);
   if (!error.IsError()) error = report.SendJobComplete(eStatus);
-  if (!error.IsError()) error = summary.Commit();
+  Outcome failure;
   if (error.IsError()) {
-    return Failure{"cannot write the job summary " + summary.Path().string(),
-                   std::move(error.Push(FX_CODE_LOCATION(kUnit))), kExitFailed};
+    failure = Failure{"cannot report the job", std::move(error), kExitFailed};
+  } else {
+    failure = summary.Commit();
+  }
+  if (failure) {
+    failure->strWhat = "cannot write the job summary " + strResultsPath + "/" + kSummaryFileName +
+                       ": " + failure->strWhat;
+    failure->error.Push(FX_CODE_LOCATION(kUnit));
+    return failure;
   }
   std::printf("%s: sent job status %s\n", kProgram, EJobStatus::AsString(eStatus.Value()).c_str());
   return std::nullopt;
@@ -333,11 +508,11 @@ Outcome ReportJob(const std::string& strResultsPath) {
 // The plain words first, then each frame of the error on a line of its own,
 // from where it was made to where it was last passed on.
 void PrintFailure(const Failure& failure) {
-  std::fprintf(stderr, "%s: %s\n", kProgram, failure.strWhat.c_str());
+  std::fprintf(stderr, "%s: %s\n", kProgram, FXPrintableText(failure.strWhat).c_str());
   for (const FXErrorFrame& frame : FXErrorDetail::GetFrames(failure.error)) {
-    std::fprintf(stderr, "    %s:%d %s%s%s\n", frame.strFile.c_str(), frame.nLine,
-                 frame.strFunction.c_str(), frame.strMessage.empty() ? "" : ": ",
-                 frame.strMessage.c_str());
+    std::fprintf(stderr, "    %s:%d %s%s%s\n", FXPrintableText(frame.strFile).c_str(), frame.nLine,
+                 FXPrintableText(frame.strFunction).c_str(), frame.strMessage.empty() ? "" : ": ",
+                 FXPrintableText(frame.strMessage).c_str());
   }
   if (failure.nStatus == kExitUsage) {
     std::fprintf(stderr, "Run '%s --help' for the usage.\n", kProgram);
@@ -349,18 +524,39 @@ int RunJob(int argc, char** argv) {
   JobOptions options;
   CBackupJobClientPtr pJobClient;  // held until the job has been reported
   std::string strResultsPath;
+  UniqueFd resultsDirectory;
   Outcome failure = ReadJobOptions(pArgs, options);
   if (!failure) failure = CreateJobClient(options, pJobClient);
-  if (!failure) failure = MakeResultsDirectory(options, strResultsPath);
-  if (!failure) failure = ReportJob(strResultsPath);
+  if (!failure) failure = MakeResultsDirectory(options, strResultsPath, resultsDirectory);
+  if (!failure) failure = ReportJob(strResultsPath, resultsDirectory);
   if (!failure) return kExitDone;
   PrintFailure(*failure);
   return failure->nStatus;
 }
 
-}  // namespace
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no file the agent opens takes a standard descriptor's place (a summary on
+// descriptor 1 would receive the trace). False when one cannot be opened.
+bool FillClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int nOpened = ::open("/dev/null", O_RDWR);  // takes the lowest free number: fd
+    if (nOpened != fd) return false;
+  }
+  return true;
+}
 
-int main(int argc, char** argv) {
+// The job manager reads the trace, so a trace that did not reach stdout
+// fails a job that was done.
+int CheckTraceWritten(int nStatus) {
+  const bool bFlushed = std::fflush(stdout) == 0;
+  if (bFlushed && !std::ferror(stdout)) return nStatus;
+  std::fprintf(stderr, "%s: cannot write the trace to stdout: %s\n", kProgram,
+               bFlushed ? "an earlier write failed" : std::strerror(errno));
+  return nStatus == kExitDone ? kExitFailed : nStatus;
+}
+
+int Run(int argc, char** argv) {
   if (IsHelpRequest(argc, argv)) {
     std::fputs(kUsage, stdout);
     return kExitDone;
@@ -373,7 +569,18 @@ int main(int argc, char** argv) {
   } catch (const char* pszMisuse) {  // the backup job client's misuse texts
     std::fprintf(stderr, "%s: the backup job client was misused: %s\n", kProgram, pszMisuse);
   } catch (const std::exception& exception) {
-    std::fprintf(stderr, "%s: the job stopped on an exception: %s\n", kProgram, exception.what());
+    std::fprintf(stderr, "%s: the job stopped on an exception: %s\n", kProgram,
+                 FXPrintableText(exception.what()).c_str());
   }
   return kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!FillClosedStandardDescriptors()) return kExitFailed;
+  // A reader of stdout that has gone is a write error to report, not a
+  // signal that ends the job unreported.
+  std::signal(SIGPIPE, SIG_IGN);
+  return CheckTraceWritten(Run(argc, argv));
 }

@@ -1,5 +1,8 @@
 // The local platform's own safety rules; what it does for the library is
 // tested through the library.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdlib>
 #include <future>
@@ -30,13 +33,56 @@ class LocalPlatformTest : public ::testing::Test {
   }
 };
 
-TEST_F(LocalPlatformTest, RootComesFromTheEnvironmentWithoutTrailingSlashes) {
-  setenv("TMPDIR", "/scratch/", 1);
-  EXPECT_EQ(RkLocalPlatform::Root(), "/scratch/rk-local-platform");
-  unsetenv("TMPDIR");
-  EXPECT_EQ(RkLocalPlatform::Root(), "/tmp/rk-local-platform");
-  setenv(RkLocalPlatform::kRootVariable, "/moved//", 1);
-  EXPECT_EQ(RkLocalPlatform::Root(), "/moved");
+TEST_F(LocalPlatformTest, RootIsTheNamedOneElseTheUsersOwnWithoutTrailingSlashes) {
+  const std::string uid = std::to_string(geteuid());
+  const struct {
+    const char* pszNamed;
+    const char* pszRuntimeDir;
+    const char* pszTmpDir;
+    std::string root;
+  } cases[] = {
+      {"/moved//", "/run/user/7", "/scratch", "/moved"},
+      {nullptr, "/run/user/7/", "/scratch", "/run/user/7/rk-local-platform"},
+      {nullptr, "", "/scratch/", "/scratch/rk-local-platform-" + uid},
+      {nullptr, nullptr, nullptr, "/tmp/rk-local-platform-" + uid},
+  };
+  for (const auto& c : cases) {
+    for (const auto& [pszName, pszValue] :
+         {std::pair(RkLocalPlatform::kRootVariable, c.pszNamed),
+          std::pair("XDG_RUNTIME_DIR", c.pszRuntimeDir), std::pair("TMPDIR", c.pszTmpDir)}) {
+      if (pszValue != nullptr) {
+        setenv(pszName, pszValue, 1);
+      } else {
+        unsetenv(pszName);
+      }
+    }
+    EXPECT_EQ(RkLocalPlatform::Root(), c.root);
+  }
+}
+
+TEST_F(LocalPlatformTest, DefaultRootThatOthersCanWriteIsRefusedAndLeftAsItIs) {
+  char szTmp[] = "/tmp/umx-root-XXXXXX";
+  ASSERT_NE(mkdtemp(szTmp), nullptr);
+  unsetenv("XDG_RUNTIME_DIR");
+  setenv("TMPDIR", szTmp, 1);
+  const std::string root = RkLocalPlatform::Root();
+  ASSERT_EQ(mkdir(root.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(root.c_str(), 0777), 0);
+
+  std::vector<char> dir(2048);
+  RKPI_ZentClient client;
+  EXPECT_EQ(client.getJobResultsDirectory("c", dir.data(), nullptr, nullptr, dir.size()), 0);
+  EXPECT_EQ(client.getLastError(), 5u);
+  EXPECT_NE(GetSubclientDir(1, 2, dir.data()), 0);
+  struct stat info {};
+  ASSERT_EQ(stat(root.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0777u);
+
+  ASSERT_EQ(chmod(root.c_str(), 0700), 0);  // now the user's own
+  EXPECT_NE(client.getJobResultsDirectory("c", dir.data(), nullptr, nullptr, dir.size()), 0);
+  EXPECT_EQ(dir.data(), root + "/clients/c/JobResults");
+  rmdir(root.c_str());
+  rmdir(szTmp);
 }
 
 TEST_F(LocalPlatformTest, TextsThatDoNotFitAndNamesThatLeaveTheRootAreRefusedUnwritten) {

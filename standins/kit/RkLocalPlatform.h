@@ -68,8 +68,16 @@ struct SubclientDirArgs {
 // and whatever kFaultsVariable armed (the variable is not read again).
 RKJOBCLIENT_API void Reset();
 
-// The root directory in use: the environment variable, else
-// "$TMPDIR/rk-local-platform" ("/tmp" without TMPDIR).
+// The root directory in use. A root named by kRootVariable is the user's
+// choice and is used as given. Without it the root is the user's own:
+// "$XDG_RUNTIME_DIR/rk-local-platform" when XDG_RUNTIME_DIR is set, else
+// "rk-local-platform-<uid>" in $TMPDIR ("/tmp" without TMPDIR). A lookup
+// that builds a path on the default root first creates it with mode 0700
+// when absent, and refuses it (the lookup fails with 5, access denied, and
+// a line on stderr names the path and the reason) when it is a symbolic
+// link, not a directory, not owned by the user, or writable by group or
+// others: it is never followed, repaired or removed. Root() itself only
+// names the root.
 RKJOBCLIENT_API std::string Root();
 
 // Defaults: "zentserver.localdomain"; "<root>/clients/<client>/JobResults";

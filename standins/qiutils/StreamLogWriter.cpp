@@ -7,6 +7,7 @@
 
 #include "FXString.h"
 #include "FormatV.h"
+#include "PrintableText.h"
 
 namespace {
 
@@ -20,26 +21,6 @@ std::string Timestamp() {
   const std::size_t nLength = std::strftime(szDate, sizeof szDate, "%Y-%m-%d %H:%M:%S", &local);
   const int nMillis = static_cast<int>(now.tv_nsec / 1000000L) % 1000;
   return std::string(szDate, nLength) + FXString::Format(".%03d", nMillis);
-}
-
-// Each control byte (0x00-0x1F, 0x7F) as \xHH, so that a record stays on
-// its line and sends no escape sequence to a terminal; every other byte as
-// given.
-std::string OneLine(const std::string& text) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string line;
-  line.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      line += c;
-    } else {
-      line += "\\x";
-      line += kHex[byte >> 4];
-      line += kHex[byte & 0xF];
-    }
-  }
-  return line;
 }
 
 }  // namespace
@@ -69,8 +50,8 @@ void CStreamLogWriter::WriteLog(int nLevel, const char* pszFunction, int nLine, 
   std::string strMessage = qiutils::FormatV(pszFormat, args);
   va_end(args);
   if (!strMessage.empty() && strMessage.back() == '\n') strMessage.pop_back();
-  const std::string strFunction = OneLine(pszFunction ? pszFunction : "(null)");
-  strMessage = OneLine(strMessage);
+  const std::string strFunction = FXPrintableText(pszFunction ? pszFunction : "(null)");
+  strMessage = FXPrintableText(strMessage);
 
   const std::string strTime = Timestamp();
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -1,5 +1,9 @@
 #include "RkLocalPlatform.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +13,8 @@
 #include <system_error>
 #include <utility>
 
+#include "PrintableText.h"
+#include "PrivateDirectory.h"
 #include "RkLocalState.h"
 
 namespace RkLocalPlatform {
@@ -73,9 +79,21 @@ bool AppendDirectoryFromEnvironment(const char* pszVariable, std::string& out) {
   return true;
 }
 
-std::string Quoted(std::string_view text) {
-  std::string quoted(1, '"');
-  return quoted.append(text) += '"';
+// A text from outside, quoted and with its control characters escaped.
+std::string Quoted(std::string_view text) { return '"' + FXPrintableText(std::string(text)) + '"'; }
+
+// Makes the default root, private to the user, when it is absent; then why
+// it cannot be used, or an empty text. Whatever stands at its name is never
+// followed, repaired or removed.
+std::string WhyRootIsRefused(const std::string& strRoot) {
+  if (mkdir(strRoot.c_str(), 0700) != 0 && errno != EEXIST) {
+    return std::string("cannot create it: ") + std::strerror(errno);
+  }
+  struct stat info {};
+  if (lstat(strRoot.c_str(), &info) != 0) {
+    return std::string("cannot examine it: ") + std::strerror(errno);
+  }
+  return FXWhyNotPrivateDirectory(info);
 }
 
 // `text` as a T written in decimal, with nothing before or after it.
@@ -179,8 +197,8 @@ std::string ArmFault(std::string_view item, Settings& settings) {
 // Nothing is run at exit: the first call may come from inside a caller's
 // lock or from a static destructor. Only the stdio buffers are flushed.
 [[noreturn]] void StopForMalformedFaults(const char* pszList, const std::string& strWhy) {
-  std::fprintf(stderr, "local platform: malformed %s=\"%s\": %s\n", kFaultsVariable, pszList,
-               strWhy.c_str());
+  std::fprintf(stderr, "local platform: malformed %s=%s: %s\n", kFaultsVariable,
+               Quoted(pszList).c_str(), strWhy.c_str());
   std::fflush(nullptr);
   std::_Exit(kMalformedFaultsStatus);
 }
@@ -236,11 +254,37 @@ bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity) {
   return true;
 }
 
-void AppendRoot(std::string& out) {
-  if (AppendDirectoryFromEnvironment(kRootVariable, out)) return;
+bool AppendRoot(std::string& out) {
+  if (AppendDirectoryFromEnvironment(kRootVariable, out)) return false;
+  if (AppendDirectoryFromEnvironment("XDG_RUNTIME_DIR", out)) {
+    if (out.back() != '/') out += '/';
+    out += "rk-local-platform";
+    return true;
+  }
   if (!AppendDirectoryFromEnvironment("TMPDIR", out)) out += "/tmp";
   if (out.back() != '/') out += '/';
-  out += "rk-local-platform";
+  out += "rk-local-platform-" + std::to_string(geteuid());
+  return true;
+}
+
+bool AppendUsableRoot(std::string& out) {
+  const std::size_t nStart = out.size();
+  if (!AppendRoot(out)) return true;  // named by the user: used as given
+  // Checked once a thread; the user's own directory cannot be swapped by
+  // anyone else afterwards.
+  thread_local std::string checked;
+  const std::string_view root = std::string_view(out).substr(nStart);
+  if (root == checked) return true;
+  const std::string strRoot(root);
+  const std::string strWhy = WhyRootIsRefused(strRoot);
+  if (!strWhy.empty()) {
+    std::fprintf(stderr, "local platform: refusing the root %s: %s\n",
+                 FXPrintableText(strRoot).c_str(), strWhy.c_str());
+    out.resize(nStart);
+    return false;
+  }
+  checked = strRoot;
+  return true;
 }
 
 void FillUnterminated(char* pszBuffer, std::size_t capacity) {

@@ -27,6 +27,7 @@ namespace detail {
 inline constexpr const char kLocalClientName[] = "localclient";
 
 // Failure results the local platform chooses for itself.
+inline constexpr int kResultAccessDenied = 5;
 inline constexpr int kResultInvalidParameter = 87;
 inline constexpr int kResultInsufficientBuffer = 122;
 inline constexpr int kResultNotFound = 1168;
@@ -113,8 +114,13 @@ inline std::optional<std::string> OptionalText(const char* psz) {
 // bytes; false, with nothing written, when it does not.
 bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity);
 
-// Appends the root directory in use (see Root()).
-void AppendRoot(std::string& out);
+// Appends the root directory in use (see Root()); true when it is the
+// default root rather than one named by kRootVariable.
+bool AppendRoot(std::string& out);
+// Appends the root directory in use for a lookup to build a path on. The
+// default root is made ready first (see Root()); false, with nothing
+// appended and the reason on stderr, when it is refused.
+[[nodiscard]] bool AppendUsableRoot(std::string& out);
 
 // A platform object keeps the stand-in's own members in the reserve of its
 // declared class: a T that the object's constructor builds there and its

@@ -23,16 +23,17 @@ bool IsUsableClientName(const char* pszClient) {
 }
 
 // Built in a per-thread string that is reused, so that a lookup allocates
-// nothing once the thread has made one.
-const std::string& JobResultsDirectoryOf(const char* pszClient) {
+// nothing once the thread has made one. Null when the root is refused.
+const std::string* JobResultsDirectoryOf(const char* pszClient) {
   thread_local std::string dir;
   dir.clear();
-  detail::AppendRoot(dir);
-  return dir.append("/clients/").append(pszClient).append("/JobResults");
+  if (!detail::AppendUsableRoot(dir)) return nullptr;
+  return &dir.append("/clients/").append(pszClient).append("/JobResults");
 }
-std::string SubclientDirectoryOf(unsigned int nFirst, unsigned int nSecond) {
-  return RkLocalPlatform::Root() + "/subclients/" + std::to_string(nFirst) + "/" +
-         std::to_string(nSecond);
+std::optional<std::string> SubclientDirectoryOf(unsigned int nFirst, unsigned int nSecond) {
+  std::string dir;
+  if (!detail::AppendUsableRoot(dir)) return std::nullopt;
+  return dir + "/subclients/" + std::to_string(nFirst) + "/" + std::to_string(nSecond);
 }
 
 std::optional<std::string> ClientOfApplication(const std::string& applicationId) {
@@ -151,7 +152,12 @@ int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir,
     m_ulLastError = detail::kResultInvalidParameter;
     return 0;
   }
-  if (!detail::CopyOut(JobResultsDirectoryOf(pszClient), pszDir, capacity)) {
+  const std::string* dir = JobResultsDirectoryOf(pszClient);
+  if (dir == nullptr) {
+    m_ulLastError = detail::kResultAccessDenied;
+    return 0;
+  }
+  if (!detail::CopyOut(*dir, pszDir, capacity)) {
     m_ulLastError = detail::kResultInsufficientBuffer;
     return 0;
   }
@@ -227,8 +233,9 @@ int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
     detail::FillUnterminated(pszDir, detail::kSubclientDirCapacity);
     return 0;
   }
-  if (!detail::CopyOut(told.dir ? *told.dir : SubclientDirectoryOf(nFirst, nSecond), pszDir,
-                       detail::kSubclientDirCapacity)) {
+  if (!told.dir) told.dir = SubclientDirectoryOf(nFirst, nSecond);
+  if (!told.dir) return detail::kResultAccessDenied;
+  if (!detail::CopyOut(*told.dir, pszDir, detail::kSubclientDirCapacity)) {
     return detail::kResultInsufficientBuffer;
   }
   return 0;

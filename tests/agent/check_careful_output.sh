@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# What the sample agent prints and writes, on a machine it shares: every text
+# it did not make is printed escaped, a closed or failing stdout neither
+# corrupts the summary nor passes for success, and the default platform root
+# is the user's own, refused rather than followed or repaired when it is not.
+# Usage: check_careful_output.sh <umx-sample-agent>
+set -euo pipefail
+agent=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unset RK_LOCAL_PLATFORM_FAULTS XDG_RUNTIME_DIR
+export RK_LOCAL_PLATFORM_ROOT=$work/platform
+
+failures=0
+fail() {
+  echo "FAIL [$case]: $*" >&2
+  failures=$((failures + 1))
+}
+
+options=(-j 1234 -a 2:17 -qs zentserver.localdomain -jt token)
+summary_lines='^(FilesInBackup|ScanStatistics|Streams|PhaseComplete|JobComplete)='
+
+# run <expected status> <agent options...>: output in $work/out and $work/err.
+run() {
+  local expected=$1 status=0
+  shift
+  "$agent" "$@" >"$work/out" 2>"$work/err" || status=$?
+  [ "$status" -eq "$expected" ] || fail "exit status $status, expected $expected: $(cat "$work/err")"
+}
+
+# No control character but the line end reaches stdout or stderr.
+expect_no_raw_controls() {
+  for stream in out err; do
+    if LC_ALL=C grep -qP '[\x00-\x09\x0b-\x1f\x7f]' "$work/$stream"; then
+      fail "a raw control character on std$stream: $(cat -v "$work/$stream")"
+    fi
+  done
+}
+
+# Texts from outside, each with control characters, and what must show.
+hostile=(
+  "client name with a line end|0|\\x0aJobId=999|-cn|$'evil\nJobId=999'"
+  "client name with a terminal title escape|0|\\x1b]0;pwned\\x07|-cn|$'\e]0;pwned\a'"
+  "job id with a screen-clearing escape|2|\\x1b[2J|-j|$'1\e[2J'"
+)
+for row in "${hostile[@]}"; do
+  IFS='|' read -r case expected shown option value <<<"$row"
+  eval "value=$value"
+  rm -rf "$RK_LOCAL_PLATFORM_ROOT"
+  run "$expected" "${options[@]}" "$option" "$value"
+  expect_no_raw_controls
+  grep -qF -- "$shown" "$work/out" "$work/err" || fail "\"$shown\" is not shown"
+done
+case="client name with a line end"
+rm -rf "$RK_LOCAL_PLATFORM_ROOT"
+run 0 "${options[@]}" -cn $'evil\nJobId=999'
+[ "$(grep -c '^JobId=' "$work/out")" -eq 1 ] || fail "more than one JobId= line: $(cat "$work/out")"
+
+case="malformed fault item with an escape"
+RK_LOCAL_PLATFORM_FAULTS=$'bogus\e[31m' run 125 "${options[@]}"
+expect_no_raw_controls
+grep -qF 'bogus\x1b[31m' "$work/err" || fail "the item is not quoted escaped: $(cat -v "$work/err")"
+
+results=$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/1234
+
+case="stdout closed"
+rm -rf "$RK_LOCAL_PLATFORM_ROOT"
+status=0
+"$agent" "${options[@]}" >&- 2>"$work/err" || status=$?
+[ "$status" -eq 0 ] || fail "exit status $status: $(cat "$work/err")"
+if grep -Ev "$summary_lines" "$results/job-summary.txt"; then
+  fail "the summary holds more than summary lines"
+fi
+[ "$(wc -l <"$results/job-summary.txt")" -eq 5 ] || fail "the summary is not whole"
+
+case="stdout on /dev/full"
+rm -rf "$RK_LOCAL_PLATFORM_ROOT"
+status=0
+"$agent" "${options[@]}" >/dev/full 2>"$work/err" || status=$?
+[ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+grep -qF "cannot write the trace to stdout: No space left on device" "$work/err" ||
+  fail "stderr does not say so: $(cat "$work/err")"
+
+case="files and directories are the user's alone"
+rm -rf "$RK_LOCAL_PLATFORM_ROOT"
+(umask 000 && "$agent" "${options[@]}" >/dev/null 2>"$work/err") || fail "$(cat "$work/err")"
+[ "$(stat -c %a "$results/job-summary.txt")" = 600 ] || fail "summary mode $(stat -c %a "$results/job-summary.txt")"
+[ "$(stat -c %a "$results")" = 700 ] || fail "results directory mode $(stat -c %a "$results")"
+
+# The default root: $XDG_RUNTIME_DIR/rk-local-platform, else
+# rk-local-platform-<uid> in $TMPDIR.
+unset RK_LOCAL_PLATFORM_ROOT
+mkdir -m 700 "$work/tmp" "$work/xdg"
+default_root=$work/tmp/rk-local-platform-$(id -u)
+for row in "TMPDIR|$default_root" "XDG_RUNTIME_DIR|$work/xdg/rk-local-platform"; do
+  IFS='|' read -r variable root <<<"$row"
+  case="default root through $variable"
+  env TMPDIR="$work/tmp" "$variable=${root%/*}" "$agent" "${options[@]}" >/dev/null 2>"$work/err" ||
+    fail "$(cat "$work/err")"
+  [ "$(stat -c '%a %u' "$root")" = "700 $(id -u)" ] || fail "$root is $(stat -c '%a %u' "$root")"
+  [ -f "$root/clients/localclient/JobResults/RK_JobResults/2/0/1234/job-summary.txt" ] ||
+    fail "no summary under $root"
+done
+
+# A default root that is not the user's own is refused, and left as it was.
+mkdir -m 700 "$work/elsewhere"
+refused=(
+  "it is a symbolic link|ln -s $work/elsewhere $default_root"
+  "group or others can write to it (mode 0770)|mkdir -m 770 $default_root"
+  "it is not a directory|touch $default_root"
+)
+for row in "${refused[@]}"; do
+  IFS='|' read -r reason make <<<"$row"
+  case="default root refused: $reason"
+  rm -rf "$default_root"
+  $make
+  before=$(stat -c '%F %a' "$default_root")
+  TMPDIR=$work/tmp run 1 "${options[@]}"
+  grep -qF "refusing the root $default_root: $reason" "$work/err" ||
+    fail "the reason is not named: $(cat "$work/err")"
+  [ "$(stat -c '%F %a' "$default_root")" = "$before" ] || fail "the root was changed"
+  [ -z "$(ls -A "$work/elsewhere")" ] || fail "the link was followed"
+done
+
+[ "$failures" -eq 0 ] || exit 1
+echo "sample agent: prints escaped, writes only where it should"
