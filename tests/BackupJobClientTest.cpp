@@ -69,8 +69,10 @@ TEST_F(BackupJobClient, OneClientFromItsArgumentsSharedByEveryHandleAndEveryCall
   ASSERT_TRUE(created);
   ASSERT_EQ(RkLocalPlatform::InitCalls().size(), 1u);
   const RkLocalPlatform::InitArgs a = RkLocalPlatform::InitCalls()[0];
-  EXPECT_EQ(std::tie(a.arg1, a.jobId, a.arg3, a.platform, a.arg5, a.arg6),
-            std::make_tuple(std::nullopt, INT64_MIN, -1, RKS_PLATFORM_WINDOWS, false, "x"));
+  EXPECT_EQ(
+      std::tie(a.arg1, a.jobId, a.arg3, a.platform, a.arg5, a.arg6),
+      std::make_tuple(RkLocalPlatform::ReceivedText{true, ""}, INT64_MIN, -1, RKS_PLATFORM_WINDOWS,
+                      false, RkLocalPlatform::ReceivedText{false, "x"}));
   EXPECT_EQ(reentrantInstance, Outcome(created, ""));
   EXPECT_EQ(reentrantCreate, Outcome(nullptr, kCalledTwice));
   EXPECT_EQ(OutcomeOf(Create), Outcome(nullptr, kCalledTwice));

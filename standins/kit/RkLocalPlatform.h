@@ -4,7 +4,6 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,7 @@ namespace RkLocalPlatform {
 
 // Environment variable naming the directory under which the local platform
 // keeps its job results and subclient directories.
-inline constexpr const char kRootVariable[] = "RK_LOCAL_PLATFORM_ROOT";
+constexpr const char kRootVariable[] = "RK_LOCAL_PLATFORM_ROOT";
 
 // Environment variable with a comma-separated list of failures that the
 // platform arms at its first call, of any kind, as the controls below would:
@@ -26,10 +25,10 @@ inline constexpr const char kRootVariable[] = "RK_LOCAL_PLATFORM_ROOT";
 // Numbers are decimal; a RESULT is not 0. Unset or empty arms nothing. A
 // malformed list stops the process at that first call, with a message on
 // stderr that quotes the offending item and kMalformedFaultsStatus.
-inline constexpr const char kFaultsVariable[] = "RK_LOCAL_PLATFORM_FAULTS";
+constexpr const char kFaultsVariable[] = "RK_LOCAL_PLATFORM_FAULTS";
 // Apart from any status an agent gives its own failures, so that a typo in
 // the list cannot pass for the failure it meant to arm (env(1) uses it too).
-inline constexpr int kMalformedFaultsStatus = 125;
+constexpr int kMalformedFaultsStatus = 125;
 
 // Platform calls that can be made to throw std::runtime_error.
 enum class Call {
@@ -42,19 +41,28 @@ enum class Call {
   GetSubclientDir,
 };
 
+// A text argument as the platform received it.
+struct ReceivedText {
+  bool null;         // a null pointer
+  std::string text;  // the text, when it was not null
+};
+inline bool operator==(const ReceivedText& a, const ReceivedText& b) {
+  return a.null == b.null && a.text == b.text;
+}
+
 // What RKBkpJobClient::init received.
 struct InitArgs {
-  std::optional<std::string> arg1;  // nullopt for a null pointer
+  ReceivedText arg1;
   RKJobID jobId;
   int arg3;
   RKS_PLATFORMTYPE platform;
   bool arg5;
-  std::optional<std::string> arg6;
+  ReceivedText arg6;
 };
 
 // What RKPI_ZentClient::getJobResultsDirectory received.
 struct JobResultsDirectoryArgs {
-  std::optional<std::string> client;
+  ReceivedText client;
   unsigned long capacity;
 };
 

@@ -41,8 +41,8 @@ bool RKBkpJobClient::init(const char* pszArg1, RKJobID nJobId, int nArg3,
   using detail::State;
   using detail::WithState;
 
-  InitArgs args{detail::OptionalText(pszArg1), nJobId, nArg3, ePlatform, bArg5,
-                detail::OptionalText(pszArg6)};
+  InitArgs args{detail::Received(pszArg1), nJobId, nArg3, ePlatform, bArg5,
+                detail::Received(pszArg6)};
   std::function<void()> callback = WithState([&args](State& s) {
     detail::Record(s.settings.initCalls, std::move(args));
     return s.settings.initCallback;

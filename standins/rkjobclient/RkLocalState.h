@@ -109,6 +109,9 @@ void ThrowIfTold(Call call);
 inline std::optional<std::string> OptionalText(const char* psz) {
   return psz ? std::optional<std::string>(psz) : std::nullopt;
 }
+inline ReceivedText Received(const char* psz) {
+  return psz ? ReceivedText{false, psz} : ReceivedText{true, std::string()};
+}
 
 // Copies `text` and its NUL into `pszBuffer` when it fits in `capacity`
 // bytes; false, with nothing written, when it does not.

@@ -121,7 +121,7 @@ RKPI_ZentClient::~RKPI_ZentClient() = default;
 
 int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir, char* pszAux1,
                                             char* pszAux2, unsigned long ulCapacity) {
-  RkLocalPlatform::JobResultsDirectoryArgs args{detail::OptionalText(pszClient), ulCapacity};
+  RkLocalPlatform::JobResultsDirectoryArgs args{detail::Received(pszClient), ulCapacity};
   DirectoryOrders told = WithState([&args](State& s) {
     detail::Record(s.settings.jobResultsDirectoryCalls, std::move(args));
     return DirectoryOrders{s.settings.jobResultsDirectoryFailure,
