@@ -10,6 +10,16 @@
 
 #define FX_PRINTF_FORMAT(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
+// A value the caller must not drop: [[nodiscard]] from C++17 on; before it,
+// clang's own form of the same check, and nothing with gcc.
+#if __cplusplus >= 201703L
+#define FX_NODISCARD [[nodiscard]]
+#elif defined(__clang__)
+#define FX_NODISCARD [[clang::warn_unused_result]]
+#else
+#define FX_NODISCARD
+#endif
+
 // Where an error was made or passed on: the source unit's name without its
 // extension, the enclosing function's full signature and the line. The texts
 // are held, not copied: pass literals.
@@ -30,8 +40,9 @@ class FXErrorPrivate;
 // The result of a fallible operation: a signed 32-bit code, negative for an
 // error, and a record shared by every copy of the value. Success carries no
 // record and allocates nothing.
-// (The visibility is spelt out: gcc takes no __attribute__ beside [[nodiscard]].)
-class [[nodiscard, gnu::visibility("default")]] CQiError {
+// (The visibility is spelt out: gcc takes no __attribute__ beside an
+// attribute of the standard's form.)
+class FX_NODISCARD [[gnu::visibility("default")]] CQiError {
  public:
   CQiError() = default;
   static CQiError Success() { return CQiError(); }

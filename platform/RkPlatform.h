@@ -58,7 +58,7 @@ class RKJOBCLIENT_API RKPI_ZentClient : public RKPI_PlatformBase {
 
 // A standard-layout class starts with its first member, so getLastError()
 // reads offset 0.
-static_assert(std::is_standard_layout_v<RKPI_PlatformBase>, "m_ulLastError at offset 0");
+static_assert(std::is_standard_layout<RKPI_PlatformBase>::value, "m_ulLastError at offset 0");
 static_assert(sizeof(unsigned long) == 8, "the platform objects' layout assumes LP64");
 static_assert(sizeof(RKPI_ZentClient) == 1024,
               "a platform object is its last error and the reserve");

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <type_traits>
 
 #include "fx/ThreadAnnotations.h"
 
@@ -57,9 +58,11 @@ class UMX_CAPABILITY("mutex") FXLockableResource {
   std::atomic<std::uint32_t> m_dwOwnerThreadId;
 };
 
+// ATOMIC_INT_LOCK_FREE speaks for std::atomic<unsigned int>, which
+// std::uint32_t is; 2 means always lock-free.
 static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
                   alignof(std::atomic<std::uint32_t>) == alignof(std::uint32_t) &&
-                  std::atomic<std::uint32_t>::is_always_lock_free,
+                  std::is_same<std::uint32_t, unsigned int>::value && ATOMIC_INT_LOCK_FREE == 2,
               "the owner id keeps the size and place of a plain 32-bit field");
 
 inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) { return TryLock(); }

@@ -84,12 +84,13 @@ run_whole_job "$work/kit-build/local-platform-consumer"
 
 echo "-- pkg-config"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
+# clang's default standard, C++14, as an agent's build that names none.
 # shellcheck disable=SC2046
-LIBRARY_PATH=$work/product c++ -std=c++17 -o "$work/pc-consumer" "$consumer/main.cpp" \
+LIBRARY_PATH=$work/product clang++ -o "$work/pc-consumer" "$consumer/main.cpp" \
   $(pkg-config --cflags --libs umxclient)
 expect_no_standins "$work/pc-consumer"
 # shellcheck disable=SC2046
-c++ -std=c++17 -o "$work/pc-kit-consumer" "$consumer/local_platform.cpp" \
+c++ -std=c++11 -o "$work/pc-kit-consumer" "$consumer/local_platform.cpp" \
   $(pkg-config --cflags --libs umxclient-local-platform)
 run_whole_job "$work/pc-kit-consumer"
 
