@@ -58,7 +58,7 @@ BENCHMARK(BM_Baseline_PthreadRecursiveLockUnlock);
 void BM_AutoLockFXMutex(benchmark::State& state) {
   FXMutex mutex;
   for (auto _ : state) {
-    auto_lock lock(&mutex, true);
+    auto_lock lock(&mutex);
     benchmark::ClobberMemory();
   }
 }

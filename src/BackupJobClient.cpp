@@ -49,7 +49,7 @@ CBackupJobClient::~CBackupJobClient() = default;
 CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobID nJobId, int nArg3,
                                                      RKS_PLATFORMTYPE ePlatform, bool bArg5,
                                                      const char* pszArg6) {
-  auto_lock lock(&sharedInstanceLock, true);
+  auto_lock lock(&sharedInstanceLock);
   // Misuse is reported by throwing a pointer to the constant text.
   // NOLINTNEXTLINE(misc-throw-by-value-catch-by-reference)
   if (m_sharedInstance) throw kCalledTwice;
@@ -78,7 +78,7 @@ CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobI
 }
 
 CBackupJobClientPtr CBackupJobClient::instance() {
-  auto_lock lock(&sharedInstanceLock, true);
+  auto_lock lock(&sharedInstanceLock);
   // NOLINTNEXTLINE(misc-throw-by-value-catch-by-reference)
   if (!m_sharedInstance) throw kNotCreated;
   return m_sharedInstance;

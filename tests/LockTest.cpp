@@ -12,21 +12,28 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "fx/FXMutex.h"
+#include "fx/auto_lock.h"
 
 namespace {
 
-// The mutex under test reaches the system unlock through this probe, so the
-// tests see every release, its destructor's too. While t_bRefuseUnlocks is
-// set the probe refuses in the system's place, as it refuses a non-holder.
+// While t_bRefuseUnlocks is set the probe below refuses in the system's
+// place, as the system refuses a non-holder.
 thread_local std::vector<int> t_unlockResults;
 thread_local bool t_bRefuseUnlocks = false;
 
-int ProbedUnlock(pthread_mutex_t* pMutex) {
-  t_unlockResults.push_back(t_bRefuseUnlocks ? EPERM : pthread_mutex_unlock(pMutex));
+}  // namespace
+
+// The mutex under test reaches the system unlock through this probe, so the
+// tests see every release, its destructor's too: the test program is linked
+// with --wrap=pthread_mutex_unlock, which sends each call of its own code,
+// the inline members of FXMutex included, here, and leaves the system's
+// function under the name __real_pthread_mutex_unlock.
+extern "C" int __real_pthread_mutex_unlock(pthread_mutex_t* pMutex);
+extern "C" int __wrap_pthread_mutex_unlock(pthread_mutex_t* pMutex) {
+  t_unlockResults.push_back(t_bRefuseUnlocks ? EPERM : __real_pthread_mutex_unlock(pMutex));
   return t_unlockResults.back();
 }
-
-}  // namespace
 
 #if defined(__SANITIZE_THREAD__)
 // ThreadSanitizer reports the system unlock of a mutex that the caller does
@@ -35,12 +42,6 @@ extern "C" __attribute__((visibility("default"))) const char* __tsan_default_sup
   return "mutex:UnlockAsNonHolder\n";
 }
 #endif
-
-#define pthread_mutex_unlock ProbedUnlock
-#include "fx/FXMutex.h"
-#undef pthread_mutex_unlock
-
-#include "fx/auto_lock.h"
 
 namespace {
 
@@ -143,6 +144,15 @@ TEST(FXMutex, DestructionReleasesEveryHoldOfTheDestroyingThread) {
     mutex.reset();
     EXPECT_EQ(t_unlockResults, std::vector<int>(nHolds, 0)) << nHolds << " holds";
   }
+}
+
+TEST(FXMutex, AssertHeldPassesForTheHolderAndStopsAnyOtherCaller) {
+  FXMutex mutex;
+  EXPECT_DEATH(mutex.AssertHeld(), "the calling thread does not hold the lock");
+  Acquire(mutex);
+  mutex.AssertHeld();
+  Release(mutex);
+  EXPECT_DEATH(mutex.AssertHeld(), "the calling thread does not hold the lock");
 }
 
 // Counts the calls a guard makes; acquires nothing.

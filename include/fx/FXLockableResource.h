@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <type_traits>
 
 #include "fx/ThreadAnnotations.h"
@@ -47,6 +49,16 @@ class UMX_CAPABILITY("mutex") FXLockableResource {
   // the answer may be out of date by the time it is used.
   std::uint32_t GetOwnerThreadId() const {
     return m_dwOwnerThreadId.load(std::memory_order_relaxed);
+  }
+
+  // Tells the analysis that the caller holds the resource, where it cannot
+  // follow the lock (a callback run under it, say). A caller that is not
+  // the holder is a programming error: the process stops, saying so.
+  void AssertHeld() const UMX_ASSERT_CAPABILITY(this) {
+    if (GetOwnerThreadId() == GetCurrentThreadId()) return;
+    std::fputs("FXLockableResource::AssertHeld: the calling thread does not hold the lock\n",
+               stderr);
+    std::abort();
   }
 
  protected:

@@ -54,8 +54,15 @@ class UMX_CAPABILITY("mutex") FXMutex : public FXLockableResource {
     (void)pthread_mutex_unlock(&m_mutex);
   }
 
+  // Meaningful to the holder, or to a thread that knows no other thread
+  // changes it meanwhile; it is not read under the lock.
+  std::int32_t GetHoldCount() const { return m_nHoldCount; }
+
+ protected:
   // Clears the owner and sets the system mutex up as recursive; the hold
-  // count is left alone.
+  // count is left alone. Run by the constructor; a derived class may run it
+  // again before anyone can hold the mutex. It keeps its slot in the
+  // virtual table.
   virtual void Init() {
     ClearLockOwner();
     pthread_mutexattr_t attributes;
@@ -64,10 +71,6 @@ class UMX_CAPABILITY("mutex") FXMutex : public FXLockableResource {
     (void)pthread_mutex_init(&m_mutex, &attributes);
     (void)pthread_mutexattr_destroy(&attributes);
   }
-
-  // Meaningful to the holder, or to a thread that knows no other thread
-  // changes it meanwhile; it is not read under the lock.
-  std::int32_t GetHoldCount() const { return m_nHoldCount; }
 
  private:
   void NoteAcquired() {

@@ -14,4 +14,6 @@
 #define UMX_ACQUIRE(...) UMX_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define UMX_RELEASE(...) UMX_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define UMX_TRY_ACQUIRE(...) UMX_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
+#define UMX_EXCLUDES(...) UMX_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define UMX_ASSERT_CAPABILITY(x) UMX_THREAD_ANNOTATION(assert_capability(x))
 #define UMX_NO_THREAD_SAFETY_ANALYSIS UMX_THREAD_ANNOTATION(no_thread_safety_analysis)

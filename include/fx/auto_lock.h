@@ -4,13 +4,27 @@
 #include "fx/FXLockableResource.h"
 #include "fx/ThreadAnnotations.h"
 
+// Asks a guard to take its resource later, at its first Lock().
+struct FXDeferLock {
+  explicit FXDeferLock() = default;
+};
+
 // Releases on the way out only what it took. A null resource makes every
 // operation a no-op. Not shared between threads.
 class UMX_SCOPED_CAPABILITY auto_lock {
  public:
-  // For the analysis a guard holds the resource from construction; one made
-  // with bLockNow false takes it at its first Lock().
-  explicit auto_lock(FXLockableResource* pResource, bool bLockNow = true) UMX_ACQUIRE(pResource)
+  // Takes the resource now.
+  explicit auto_lock(FXLockableResource* pResource)
+      UMX_ACQUIRE(pResource) UMX_NO_THREAD_SAFETY_ANALYSIS : auto_lock(pResource, true) {}
+  // Takes the resource at its first Lock(); until then the analysis knows
+  // that it is not held.
+  auto_lock(FXLockableResource* pResource, FXDeferLock)
+      UMX_EXCLUDES(pResource) UMX_NO_THREAD_SAFETY_ANALYSIS : auto_lock(pResource, false) {}
+  // Takes the resource now when bLockNow is true, else at its first Lock().
+  // Which of the two is known only when it runs, so the analysis is told
+  // what is sure of both: the resource is not held yet. Code that the
+  // analysis checks writes one of the forms above.
+  auto_lock(FXLockableResource* pResource, bool bLockNow) UMX_EXCLUDES(pResource)
       : m_pResource(pResource), m_bHeld(false) {
     if (bLockNow) Lock();
   }
