@@ -1,9 +1,9 @@
 # Dependencies of a cross build. The target root has neither Boost nor
 # GoogleTest: Boost is header-only for this project, so its headers come from
-# the host; GoogleTest and GoogleMock are built from the sources Debian ships.
+# the host; GoogleTest and GoogleMock are built from the sources Debian ships
+# (GoogleTestFromSource.cmake).
 
 set(UMX_HOST_BOOST_ROOT /usr/include CACHE PATH "Host directory holding Boost's headers")
-set(UMX_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest source tree to build")
 
 set(umx_boost_version_header ${UMX_HOST_BOOST_ROOT}/boost/version.hpp)
 if(NOT EXISTS ${umx_boost_version_header})
@@ -22,14 +22,3 @@ file(MAKE_DIRECTORY ${umx_boost_include_dir})
 file(CREATE_LINK ${UMX_HOST_BOOST_ROOT}/boost ${umx_boost_include_dir}/boost SYMBOLIC)
 add_library(Boost::headers INTERFACE IMPORTED GLOBAL)
 set_target_properties(Boost::headers PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${umx_boost_include_dir})
-
-if(UMX_BUILD_TESTS)
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-  add_subdirectory(${UMX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
-  foreach(umx_gtest_target IN ITEMS gtest gmock gtest_main)
-    if(NOT TARGET GTest::${umx_gtest_target})
-      add_library(GTest::${umx_gtest_target} ALIAS ${umx_gtest_target})
-    endif()
-  endforeach()
-endif()

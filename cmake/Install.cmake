@@ -63,6 +63,11 @@ install(FILES
 # can be installed under any prefix.
 file(RELATIVE_PATH UMX_PC_TO_PREFIX
   /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+# An agent built through pkg-config gets the library's std::string ABI.
+set(UMX_PC_ABI_CFLAGS "")
+if(NOT UMX_GLIBCXX_CXX11_ABI)
+  set(UMX_PC_ABI_CFLAGS " -D_GLIBCXX_USE_CXX11_ABI=0")
+endif()
 configure_file(cmake/umxclient.pc.in ${CMAKE_CURRENT_BINARY_DIR}/umxclient.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/umxclient.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig

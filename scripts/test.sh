@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: sets up the machine, then builds and runs every test
 # in the plain build, under the sanitizers, with clang's thread-safety
-# analysis and on big-endian PowerPC under qemu; then the binary interface
+# analysis, with libstdc++'s older std::string ABI and on big-endian PowerPC
+# under qemu; then the binary interface
 # against its baseline, valgrind's memcheck, formatting and clang-tidy, and a
 # bounded run of each fuzzer. Fails on the first failure. UMX_TEST_PRESETS="dev asan" runs only the presets named.
 set -euo pipefail
@@ -21,10 +22,12 @@ without_aslr() {
   fi
 }
 
-for preset in ${UMX_TEST_PRESETS:-dev asan tsan clang ppc64}; do
+for preset in ${UMX_TEST_PRESETS:-dev asan tsan clang oldabi ppc64}; do
   echo "== $preset =="
   if [ "$preset" = ppc64 ]; then
     scripts/setup.sh g++-powerpc64-linux-gnu qemu-user googletest
+  elif [ "$preset" = oldabi ]; then
+    scripts/setup.sh googletest  # built from its sources with the older string ABI
   fi
   run=()
   if [ "$preset" = tsan ]; then run=(without_aslr); fi

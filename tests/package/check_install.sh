@@ -7,6 +7,8 @@
 #    agent does not start (the stand-ins are never found by chance);
 #  - through find_package(UMXClient COMPONENTS LocalPlatform): the agent's
 #    test runs a whole job on the stand-ins found through its run path;
+#  - an agent's build with the other std::string ABI is told so when it is
+#    configured;
 #  - the same two ways through pkg-config;
 #  - the installed sample agent runs a whole job with no variable set.
 # No installed text file may hold a path of the build machine.
@@ -69,6 +71,15 @@ for said in UMX_PRODUCT_LIBDIR "COMPONENTS LocalPlatform" libQiUtils.so.1; do
   tr -s ' \n' ' ' <"$work/configure" | grep -qF "$said" ||
     fail "the configure failure does not name $said: $(cat "$work/configure")"
 done
+
+echo "-- find_package(UMXClient) from a build with the other string ABI"
+if cmake -S "$consumer" -B "$work/other-abi" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+     -DUMX_PRODUCT_LIBDIR="$work/product" -DCMAKE_CXX_FLAGS=-D_GLIBCXX_USE_CXX11_ABI=0 \
+     >"$work/configure" 2>&1; then
+  fail "configured with the other string ABI"
+fi
+tr -s ' \n' ' ' <"$work/configure" | grep -qF "string ABI (_GLIBCXX_USE_CXX11_ABI=1" ||
+  fail "the configure failure does not name the string ABI: $(cat "$work/configure")"
 
 echo "-- find_package(UMXClient), the product's platform"
 cmake -S "$consumer" -B "$work/product-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
