@@ -25,8 +25,8 @@ class QIUTILS_API CCommandLineArguments {
   CQiError GetOption(const char* pszName, std::string& value);
 
   // Left open by the contract: how the utility library builds the object
-  // (the local one: CLocalCommandLineArguments) and what it keeps, which
-  // lives in this reserve and is never read outside that library.
+  // (the local stand-in's kit has a parser of its own) and what it keeps,
+  // which lives in this reserve and is never read outside that library.
   static constexpr std::size_t kReservedBytes = 64;
 
  protected:

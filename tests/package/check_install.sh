@@ -33,6 +33,11 @@ export RK_LOCAL_PLATFORM_ROOT=$work/platform
 if compgen -G "$libdir/lib[QR][ik]*" >/dev/null; then
   fail "stand-ins on the loader's path: $(ls "$libdir")"
 fi
+# The platform contract declares nothing that only the stand-ins have.
+if extras=$(grep -rlwE 'CStreamLogWriter|FXErrorFrame|FXErrorKind|GetFrames|CLocalCommandLineArguments' \
+              "$prefix/include/umxclient/platform"); then
+  fail "platform headers declare the stand-ins' extras: $extras"
+fi
 if leaked=$(grep -rIl -e "$build" -e "$source_dir" "$prefix"); then
   fail "installed files hold a path of the build machine: $leaked"
 fi
