@@ -20,17 +20,27 @@ constexpr const char kRootVariable[] = "RK_LOCAL_PLATFORM_ROOT";
 // platform arms at its first call, of any kind, as the controls below would:
 //   init=CODE:TEXT  init=CODE  invalid  hostname=CODE  resultsdir=CODE
 //   appid=RESULT  getclient  getname=RESULT  subclient=RESULT
-//   throw=NAME (NAME: init, hostname, resultsdir, appid, getclient, getname,
-//   subclient)  unterminated  scribble
+//   throw=NAME  hold=NAME (NAME: init, hostname, resultsdir, appid,
+//   getclient, getname, subclient)  unterminated  scribble
 // Numbers are decimal; a RESULT is not 0. Unset or empty arms nothing. A
 // malformed list stops the process at that first call, with a message on
 // stderr that quotes the offending item and kMalformedFaultsStatus.
 constexpr const char kFaultsVariable[] = "RK_LOCAL_PLATFORM_FAULTS";
+// Environment variable naming a file to which the platform appends one JSON
+// object a line for each platform call: its sequence number in the process,
+// the process, the call's name, its arguments, its outcome (result, whether
+// it failed, last error, thrown), and a "held" line before a held call
+// waits. Read at the first platform call; a file that cannot be opened is
+// named once on stderr and the process goes on without a transcript.
+constexpr const char kTranscriptVariable[] = "RK_LOCAL_PLATFORM_TRANSCRIPT";
+// What a held call fails with once a signal ends its hold (the operation was
+// cancelled): its result or its last error.
+constexpr int kCancelledResult = 1223;
 // Apart from any status an agent gives its own failures, so that a typo in
 // the list cannot pass for the failure it meant to arm (env(1) uses it too).
 constexpr int kMalformedFaultsStatus = 125;
 
-// Platform calls that can be made to throw std::runtime_error.
+// Platform calls that can be made to throw std::runtime_error or be held.
 enum class Call {
   Init,
   GetZentServerHostName,
@@ -103,6 +113,12 @@ RKJOBCLIENT_API void FailInit(int code, const char* text);
 RKJOBCLIENT_API void SetInitCallback(std::function<void()> callback);
 // The named call throws std::runtime_error.
 RKJOBCLIENT_API void ThrowFrom(Call call);
+// The next call of `call` is held: with every signal blocked it runs
+// `onHold` (when not empty), then waits with every signal unblocked until the
+// calling thread catches one, and fails with kCancelledResult (getClient:
+// null). A signal the process ignores does not end the hold.
+RKJOBCLIENT_API void HoldUntilSignalled(Call call,
+                                        std::function<void()> onHold = std::function<void()>());
 // Every new platform object reports invalidRKPlatform().
 RKJOBCLIENT_API void SetPlatformInvalid(bool invalid);
 // getZentServerHostName returns null and leaves `code`.

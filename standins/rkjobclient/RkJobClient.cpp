@@ -7,6 +7,7 @@
 
 #include "RkLocalPlatform.h"
 #include "RkLocalState.h"
+#include "RkPlatformCall.h"
 
 namespace {
 
@@ -23,12 +24,15 @@ RKJobClient::RKJobClient() { RkLocalPlatform::detail::ConstructIn<JobClientMembe
 RKJobClient::~RKJobClient() { RkLocalPlatform::detail::DestroyIn<JobClientMembers>(m_reserved); }
 
 int RKJobClient::getLastError() {
-  return RkLocalPlatform::detail::StoredIn<JobClientMembers>(m_reserved).nLastError;
+  RkLocalPlatform::detail::PlatformCall call("getLastError");
+  return call.Returned(RkLocalPlatform::detail::StoredIn<JobClientMembers>(m_reserved).nLastError,
+                       false);
 }
 
 const char* RKJobClient::getLastErrorStr() {
+  RkLocalPlatform::detail::PlatformCall call("getLastErrorStr");
   const auto& text = RkLocalPlatform::detail::StoredIn<JobClientMembers>(m_reserved).lastErrorText;
-  return text ? text->c_str() : nullptr;
+  return call.Returned(text ? text->c_str() : nullptr, false);
 }
 
 RKBkpJobClient::RKBkpJobClient() = default;
@@ -41,6 +45,10 @@ bool RKBkpJobClient::init(const char* pszArg1, RKJobID nJobId, int nArg3,
   using detail::State;
   using detail::WithState;
 
+  detail::PlatformCall call("init");
+  call.ArgText("arg1", pszArg1).ArgNumber("jobId", nJobId).ArgNumber("arg3", nArg3);
+  call.ArgNumber("platform", static_cast<int>(ePlatform)).ArgFlag("arg5", bArg5);
+  call.ArgText("arg6", pszArg6);
   InitArgs args{detail::Received(pszArg1), nJobId, nArg3, ePlatform, bArg5,
                 detail::Received(pszArg6)};
   std::function<void()> callback = WithState([&args](State& s) {
@@ -50,16 +58,16 @@ bool RKBkpJobClient::init(const char* pszArg1, RKJobID nJobId, int nArg3,
   // Unlocked, so that the callback may use the platform again.
   if (callback) callback();
 
-  detail::ThrowIfTold(Call::Init);
-  std::optional<detail::InitFailure> failure =
-      WithState([](State& s) { return s.settings.initFailure; });
-  auto& members = detail::StoredIn<JobClientMembers>(m_reserved);
-  if (failure) {
-    members.nLastError = failure->code;
-    members.lastErrorText = std::move(failure->text);
-    return false;
+  std::optional<detail::InitFailure> failure;
+  if (call.Begin(Call::Init)) {
+    failure = detail::InitFailure{kCancelledResult, "local platform: init was held until a signal"};
+  } else {
+    failure = WithState([](State& s) { return s.settings.initFailure; });
   }
-  members.nLastError = 0;
-  members.lastErrorText = std::string();
-  return true;
+  auto& members = detail::StoredIn<JobClientMembers>(m_reserved);
+  members.nLastError = failure ? failure->code : 0;
+  members.lastErrorText = failure ? std::move(failure->text) : std::string();
+  call.LastError(members.nLastError);
+  call.LastErrorText(members.lastErrorText ? members.lastErrorText->c_str() : nullptr);
+  return call.Returned(!failure, failure.has_value());
 }

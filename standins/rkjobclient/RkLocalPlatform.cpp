@@ -30,43 +30,6 @@ std::vector<T> Copy(const std::deque<T>& calls) {
   return std::vector<T>(calls.begin(), calls.end());
 }
 
-// Constructed on first use and never destroyed, so that the platform stays
-// usable from other objects' destructors at exit.
-template <typename T>
-class NoDestructor {
- public:
-  template <typename... Args>
-  explicit NoDestructor(Args&&... args) {
-    new (storage_) T(std::forward<Args>(args)...);
-  }
-  NoDestructor(const NoDestructor&) = delete;
-  NoDestructor& operator=(const NoDestructor&) = delete;
-  T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
-
- private:
-  alignas(T) unsigned char storage_[sizeof(T)];
-};
-
-const char* CallName(Call call) {
-  switch (call) {
-    case Call::Init:
-      return "init";
-    case Call::GetZentServerHostName:
-      return "getZentServerHostName";
-    case Call::GetJobResultsDirectory:
-      return "getJobResultsDirectory";
-    case Call::GetApplicationId:
-      return "getApplicationId";
-    case Call::GetClient:
-      return "getClient";
-    case Call::GetName:
-      return "getName";
-    case Call::GetSubclientDir:
-      return "GetSubclientDir";
-  }
-  return "unknown call";
-}
-
 // Appends the value of `pszVariable` without its trailing slashes ("/"
 // stays); false, with nothing appended, when it is unset or empty.
 bool AppendDirectoryFromEnvironment(const char* pszVariable, std::string& out) {
@@ -123,7 +86,8 @@ constexpr std::pair<std::string_view, int Settings::*> kResultItems[] = {
     {"getname", &Settings::getNameResult},
     {"subclient", &Settings::subclientDirResult},
 };
-constexpr std::pair<std::string_view, Call> kThrowNames[] = {
+// The names of the calls that throw= and hold= name.
+constexpr std::pair<std::string_view, Call> kCallNames[] = {
     {"init", Call::Init},
     {"hostname", Call::GetZentServerHostName},
     {"resultsdir", Call::GetJobResultsDirectory},
@@ -178,17 +142,21 @@ std::string ArmFault(std::string_view item, Settings& settings) {
                                          : std::optional<std::string>(value.substr(nColon + 1))};
     return {};
   }
-  if (name == "throw") {
-    const Call* call = bHasValue ? Find(kThrowNames, value) : nullptr;
+  if (name == "throw" || name == "hold") {
+    const Call* call = bHasValue ? Find(kCallNames, value) : nullptr;
     if (call == nullptr) {
       std::string strWhy = Quoted(item) + ": NAME must be one of ";
-      for (const auto& [throwName, unused] : kThrowNames) {
-        if (&throwName != &kThrowNames[0].first) strWhy += ", ";
-        strWhy += throwName;
+      for (const auto& [callName, unused] : kCallNames) {
+        if (&callName != &kCallNames[0].first) strWhy += ", ";
+        strWhy += callName;
       }
       return strWhy;
     }
-    settings.throwingCalls.insert(*call);
+    if (name == "throw") {
+      settings.throwingCalls.insert(*call);
+    } else {
+      settings.heldCalls[*call] = nullptr;
+    }
     return {};
   }
   return Quoted(item) + ": not a fault of the local platform";
@@ -240,12 +208,6 @@ std::variant<Settings, std::string> ParseFaults(std::string_view list) {
     if (nComma == std::string_view::npos) return settings;
     nStart = nComma + 1;
   }
-}
-
-void ThrowIfTold(Call call) {
-  bool bThrow = WithState([call](State& s) { return s.settings.throwingCalls.count(call) != 0; });
-  if (bThrow)
-    throw std::runtime_error(std::string("local platform: ") + CallName(call) + " failed");
 }
 
 bool CopyOut(const std::string& text, char* pszBuffer, std::size_t capacity) {
@@ -326,6 +288,11 @@ void SetInitCallback(std::function<void()> callback) {
 
 void ThrowFrom(Call call) {
   WithState([call](State& s) { s.settings.throwingCalls.insert(call); });
+}
+
+void HoldUntilSignalled(Call call, std::function<void()> onHold) {
+  WithState([&](State& s) { std::swap(s.settings.heldCalls[call], onHold); });
+  // A callback it replaced dies here, outside the lock.
 }
 
 void SetPlatformInvalid(bool invalid) {

@@ -58,6 +58,8 @@ struct Settings {
   std::optional<InitFailure> initFailure;
   std::function<void()> initCallback;
   std::set<Call> throwingCalls;
+  // The next call of each is held until a signal, after its callback runs.
+  std::map<Call, std::function<void()>> heldCalls;
   bool platformInvalid = false;
   std::optional<unsigned long> zentServerHostNameFailure;
   std::optional<unsigned long> jobResultsDirectoryFailure;
@@ -84,6 +86,23 @@ struct State {
   std::set<std::string> names;
 };
 
+// Constructed on first use and never destroyed, so that the platform stays
+// usable from other objects' destructors at exit.
+template <typename T>
+class NoDestructor {
+ public:
+  template <typename... Args>
+  explicit NoDestructor(Args&&... args) {
+    new (storage_) T(std::forward<Args>(args)...);
+  }
+  NoDestructor(const NoDestructor&) = delete;
+  NoDestructor& operator=(const NoDestructor&) = delete;
+  T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
+
+ private:
+  alignas(T) unsigned char storage_[sizeof(T)];
+};
+
 std::mutex& StateMutex();
 // Built at the first call, with the failures that kFaultsVariable arms.
 State& UnlockedState();
@@ -101,9 +120,6 @@ auto WithState(F&& f) {
   std::lock_guard<std::mutex> lock(StateMutex());
   return std::forward<F>(f)(UnlockedState());
 }
-
-// Throws std::runtime_error when `call` has been told to.
-void ThrowIfTold(Call call);
 
 // nullopt for a null text.
 inline std::optional<std::string> OptionalText(const char* psz) {

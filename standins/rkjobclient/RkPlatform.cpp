@@ -8,8 +8,11 @@
 
 #include "RkLocalPlatform.h"
 #include "RkLocalState.h"
+#include "RkPlatformCall.h"
 
 using RkLocalPlatform::Call;
+using RkLocalPlatform::kCancelledResult;
+using RkLocalPlatform::detail::PlatformCall;
 using RkLocalPlatform::detail::State;
 using RkLocalPlatform::detail::WithState;
 namespace detail = RkLocalPlatform::detail;
@@ -72,17 +75,80 @@ class LocalClient final : public RKPI_Client {
  public:
   explicit LocalClient(std::string name) : m_strName(std::move(name)) {}
 
-  int getName(std::string& name, int /*nFlags*/) override {
-    detail::ThrowIfTold(Call::GetName);
-    int nResult = WithState([](State& s) { return s.settings.getNameResult; });
-    if (nResult != 0) return nResult;
-    name = m_strName;
-    return 0;
+  int getName(std::string& name, int nFlags) override {
+    PlatformCall call("getName");
+    call.ArgNumber("flags", nFlags);
+    int nResult = kCancelledResult;
+    if (!call.Begin(Call::GetName)) {
+      nResult = WithState([](State& s) { return s.settings.getNameResult; });
+    }
+    if (nResult == 0) {
+      name = m_strName;
+      call.OutText("name", name.c_str(), name.size() + 1);
+    }
+    return call.Returned(nResult, nResult != 0);
   }
 
  private:
   std::string m_strName;
 };
+
+// The central server's host name, kept in `members`; null with the reason in
+// `ulLastError` when the platform object is invalid or told to fail.
+const char* HostName(PlatformMembers& members, unsigned long& ulLastError) {
+  if (members.bInvalid) {
+    ulLastError = detail::kResultInvalidParameter;
+    return nullptr;
+  }
+  auto [failure, name] = WithState([](State& s) {
+    return std::make_pair(s.settings.zentServerHostNameFailure, s.settings.zentServerHostName);
+  });
+  if (failure) {
+    ulLastError = *failure;
+    return nullptr;
+  }
+  members.strHostName = std::move(name);
+  return members.strHostName.c_str();
+}
+
+// getJobResultsDirectory as the controls tell it to behave: non-zero on
+// success, else 0 with the reason in `ulLastError`.
+int LookUpJobResultsDirectory(const DirectoryOrders& told, const char* pszClient, char* pszDir,
+                              char* pszAux1, char* pszAux2, std::size_t capacity, bool bInvalid,
+                              unsigned long& ulLastError) {
+  if (told.scribble) {
+    detail::FillUnterminated(pszAux1, capacity);
+    detail::FillUnterminated(pszAux2, capacity);
+  }
+  if (bInvalid) {
+    ulLastError = detail::kResultInvalidParameter;
+    return 0;
+  }
+  if (told.failure) {
+    ulLastError = *told.failure;
+    return 0;
+  }
+  if (told.unterminated && pszDir != nullptr) {
+    detail::FillUnterminated(pszDir, capacity);
+    ulLastError = 0;
+    return 1;
+  }
+  if (!IsUsableClientName(pszClient) || pszDir == nullptr) {
+    ulLastError = detail::kResultInvalidParameter;
+    return 0;
+  }
+  const std::string* dir = JobResultsDirectoryOf(pszClient);
+  if (dir == nullptr) {
+    ulLastError = detail::kResultAccessDenied;
+    return 0;
+  }
+  if (!detail::CopyOut(*dir, pszDir, capacity)) {
+    ulLastError = detail::kResultInsufficientBuffer;
+    return 0;
+  }
+  ulLastError = 0;
+  return 1;
+}
 
 }  // namespace
 
@@ -94,25 +160,21 @@ RKPI_PlatformBase::RKPI_PlatformBase() : m_ulLastError(0) {
 RKPI_PlatformBase::~RKPI_PlatformBase() { detail::DestroyIn<PlatformMembers>(m_reserved); }
 
 bool RKPI_PlatformBase::invalidRKPlatform() {
-  return detail::StoredIn<PlatformMembers>(m_reserved).bInvalid;
+  PlatformCall call("invalidRKPlatform");
+  const bool bInvalid = detail::StoredIn<PlatformMembers>(m_reserved).bInvalid;
+  return call.Returned(bInvalid, bInvalid);
 }
 
 const char* RKPI_PlatformBase::getZentServerHostName() {
-  detail::ThrowIfTold(Call::GetZentServerHostName);
-  PlatformMembers& members = detail::StoredIn<PlatformMembers>(m_reserved);
-  if (members.bInvalid) {
-    m_ulLastError = detail::kResultInvalidParameter;
-    return nullptr;
+  PlatformCall call("getZentServerHostName");
+  const char* pszName = nullptr;
+  if (call.Begin(Call::GetZentServerHostName)) {
+    m_ulLastError = kCancelledResult;
+  } else {
+    pszName = HostName(detail::StoredIn<PlatformMembers>(m_reserved), m_ulLastError);
   }
-  auto [failure, name] = WithState([](State& s) {
-    return std::make_pair(s.settings.zentServerHostNameFailure, s.settings.zentServerHostName);
-  });
-  if (failure) {
-    m_ulLastError = *failure;
-    return nullptr;
-  }
-  members.strHostName = std::move(name);
-  return members.strHostName.c_str();
+  call.LastError(m_ulLastError);
+  return call.Returned(pszName, pszName == nullptr);
 }
 
 RKPI_ZentClient::RKPI_ZentClient() = default;
@@ -121,60 +183,44 @@ RKPI_ZentClient::~RKPI_ZentClient() = default;
 
 int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir, char* pszAux1,
                                             char* pszAux2, unsigned long ulCapacity) {
+  PlatformCall call("getJobResultsDirectory");
+  call.ArgText("client", pszClient).ArgNumber("capacity", ulCapacity);
   RkLocalPlatform::JobResultsDirectoryArgs args{detail::Received(pszClient), ulCapacity};
   DirectoryOrders told = WithState([&args](State& s) {
     detail::Record(s.settings.jobResultsDirectoryCalls, std::move(args));
     return DirectoryOrders{s.settings.jobResultsDirectoryFailure,
                            s.settings.unterminatedDirectories, s.settings.scribbleOnScratchBuffers};
   });
-  detail::ThrowIfTold(Call::GetJobResultsDirectory);
-
   // Whatever the caller's capacity, no text of ours is longer than this.
   const std::size_t capacity = std::min<std::size_t>(ulCapacity, detail::kJobResultsDirCapacity);
-  if (told.scribble) {
-    detail::FillUnterminated(pszAux1, capacity);
-    detail::FillUnterminated(pszAux2, capacity);
+  int nResult = 0;
+  if (call.Begin(Call::GetJobResultsDirectory)) {
+    m_ulLastError = kCancelledResult;
+  } else {
+    nResult = LookUpJobResultsDirectory(told, pszClient, pszDir, pszAux1, pszAux2, capacity,
+                                        detail::StoredIn<PlatformMembers>(m_reserved).bInvalid,
+                                        m_ulLastError);
   }
-  if (detail::StoredIn<PlatformMembers>(m_reserved).bInvalid) {
-    m_ulLastError = detail::kResultInvalidParameter;
-    return 0;
-  }
-  if (told.failure) {
-    m_ulLastError = *told.failure;
-    return 0;
-  }
-  if (told.unterminated && pszDir != nullptr) {
-    detail::FillUnterminated(pszDir, capacity);
-    m_ulLastError = 0;
-    return 1;
-  }
-  if (!IsUsableClientName(pszClient) || pszDir == nullptr) {
-    m_ulLastError = detail::kResultInvalidParameter;
-    return 0;
-  }
-  const std::string* dir = JobResultsDirectoryOf(pszClient);
-  if (dir == nullptr) {
-    m_ulLastError = detail::kResultAccessDenied;
-    return 0;
-  }
-  if (!detail::CopyOut(*dir, pszDir, capacity)) {
-    m_ulLastError = detail::kResultInsufficientBuffer;
-    return 0;
-  }
-  m_ulLastError = 0;
-  return 1;
+  if (nResult != 0) call.OutText("dir", pszDir, capacity);
+  call.LastError(m_ulLastError);
+  return call.Returned(nResult, nResult == 0);
 }
 
 void RKPI_Focus::setFocusClientName(const char* pszName) {
+  PlatformCall call("setFocusClientName");
+  call.ArgText("name", pszName);
   WithState([pszName](State& s) {
     s.settings.focusClient = pszName ? s.names.insert(pszName).first->c_str() : nullptr;
   });
+  call.ReturnedNothing();
 }
 
 const char* RKPI_Focus::getFocusClientName(bool bUseDefault) {
+  PlatformCall call("getFocusClientName");
+  call.ArgFlag("useDefault", bUseDefault);
   const char* pszFocus = WithState([](State& s) { return s.settings.focusClient; });
-  if (pszFocus == nullptr && bUseDefault) return detail::kLocalClientName;
-  return pszFocus;
+  if (pszFocus == nullptr && bUseDefault) pszFocus = detail::kLocalClientName;
+  return call.Returned(pszFocus, false);
 }
 
 namespace {
@@ -198,35 +244,9 @@ class ApplicationIdMembers {
   std::optional<LocalClient> m_client;
 };
 
-}  // namespace
-
-ApplicationId::ApplicationId(const std::string& strApplicationId) {
-  detail::ConstructIn<ApplicationIdMembers>(m_reserved, strApplicationId);
-}
-
-ApplicationId::~ApplicationId() { detail::DestroyIn<ApplicationIdMembers>(m_reserved); }
-
-int ApplicationId::getApplicationId(void* /*pContext*/) {
-  detail::ThrowIfTold(Call::GetApplicationId);
-  int nResult = WithState([](State& s) { return s.settings.getApplicationIdResult; });
-  if (nResult != 0) return nResult;
-  return detail::StoredIn<ApplicationIdMembers>(m_reserved).Client() ? 0 : detail::kResultNotFound;
-}
-
-RKPI_Client* ApplicationId::getClient(void* /*pContext*/) {
-  detail::ThrowIfTold(Call::GetClient);
-  if (WithState([](State& s) { return s.settings.getClientFails; })) return nullptr;
-  return detail::StoredIn<ApplicationIdMembers>(m_reserved).Client();
-}
-
-int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
-  SubclientOrders told = WithState([nFirst, nSecond](State& s) {
-    detail::Record(s.settings.subclientDirCalls,
-                   RkLocalPlatform::SubclientDirArgs{nFirst, nSecond});
-    return SubclientOrders{s.settings.subclientDirResult, s.settings.unterminatedDirectories,
-                           s.settings.subclientDir};
-  });
-  detail::ThrowIfTold(Call::GetSubclientDir);
+// GetSubclientDir as the controls tell it to behave: 0 on success.
+int LookUpSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir,
+                       SubclientOrders told) {
   if (told.nResult != 0) return told.nResult;
   if (pszDir == nullptr) return detail::kResultInvalidParameter;
   if (told.unterminated) {
@@ -239,4 +259,50 @@ int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
     return detail::kResultInsufficientBuffer;
   }
   return 0;
+}
+
+}  // namespace
+
+ApplicationId::ApplicationId(const std::string& strApplicationId) {
+  detail::ConstructIn<ApplicationIdMembers>(m_reserved, strApplicationId);
+}
+
+ApplicationId::~ApplicationId() { detail::DestroyIn<ApplicationIdMembers>(m_reserved); }
+
+int ApplicationId::getApplicationId(void* /*pContext*/) {
+  PlatformCall call("getApplicationId");
+  int nResult = kCancelledResult;
+  if (!call.Begin(Call::GetApplicationId)) {
+    nResult = WithState([](State& s) { return s.settings.getApplicationIdResult; });
+    if (nResult == 0 && !detail::StoredIn<ApplicationIdMembers>(m_reserved).Client()) {
+      nResult = detail::kResultNotFound;
+    }
+  }
+  return call.Returned(nResult, nResult != 0);
+}
+
+RKPI_Client* ApplicationId::getClient(void* /*pContext*/) {
+  PlatformCall call("getClient");
+  RKPI_Client* pClient = nullptr;
+  if (!call.Begin(Call::GetClient) &&
+      !WithState([](State& s) { return s.settings.getClientFails; })) {
+    pClient = detail::StoredIn<ApplicationIdMembers>(m_reserved).Client();
+  }
+  return call.Returned(pClient, pClient == nullptr);
+}
+
+int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
+  PlatformCall call("GetSubclientDir");
+  call.ArgNumber("first", nFirst).ArgNumber("second", nSecond);
+  SubclientOrders told = WithState([nFirst, nSecond](State& s) {
+    detail::Record(s.settings.subclientDirCalls,
+                   RkLocalPlatform::SubclientDirArgs{nFirst, nSecond});
+    return SubclientOrders{s.settings.subclientDirResult, s.settings.unterminatedDirectories,
+                           s.settings.subclientDir};
+  });
+  const int nResult = call.Begin(Call::GetSubclientDir)
+                          ? kCancelledResult
+                          : LookUpSubclientDir(nFirst, nSecond, pszDir, std::move(told));
+  if (nResult == 0) call.OutText("dir", pszDir, detail::kSubclientDirCapacity);
+  return call.Returned(nResult, nResult != 0);
 }

@@ -1,0 +1,186 @@
+#include "RkPlatformCall.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+#include "JsonText.h"
+#include "PrintableText.h"
+#include "RkLocalState.h"
+
+namespace RkLocalPlatform {
+namespace detail {
+namespace {
+
+// The file that kTranscriptVariable names, opened at the first record and
+// held for the life of the process. Each record is one write of a whole
+// line, made under the lock, so that lines of several threads never mix and
+// the sequence numbers follow the file's order.
+class Transcript {
+ public:
+  Transcript() {
+    const char* pszPath = std::getenv(kTranscriptVariable);
+    if (pszPath != nullptr) m_strPath = pszPath;
+  }
+
+  bool Kept() const { return !m_strPath.empty(); }
+
+  void Append(const std::string& strRecord) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bOpened) {
+      m_bOpened = true;
+      m_fd = ::open(m_strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+      if (m_fd < 0) Complain("open");
+    }
+    if (m_fd < 0) return;
+    const std::string strLine = "{\"seq\":" + std::to_string(++m_nSequence) +
+                                ",\"pid\":" + std::to_string(::getpid()) + "," + strRecord + "}\n";
+    for (std::size_t nDone = 0; nDone < strLine.size();) {
+      const ssize_t nWritten = ::write(m_fd, strLine.data() + nDone, strLine.size() - nDone);
+      if (nWritten < 0 && errno == EINTR) continue;
+      if (nWritten < 0) {
+        Complain("write");
+        m_fd = -1;  // the process goes on without its transcript
+        return;
+      }
+      nDone += static_cast<std::size_t>(nWritten);
+    }
+  }
+
+ private:
+  void Complain(const char* pszWhat) const {
+    std::fprintf(stderr, "local platform: cannot %s the transcript %s: %s; going on without it\n",
+                 pszWhat, FXPrintableText(m_strPath).c_str(), std::strerror(errno));
+  }
+
+  std::string m_strPath;
+  std::mutex m_mutex;
+  bool m_bOpened = false;
+  int m_fd = -1;
+  unsigned long long m_nSequence = 0;
+};
+
+Transcript& TheTranscript() {
+  static NoDestructor<Transcript> transcript;
+  return transcript.get();
+}
+
+// Blocks every signal in the calling thread for as long as it lives.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &m_previous);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t m_previous{};
+};
+
+}  // namespace
+
+bool TranscriptKept() { return TheTranscript().Kept(); }
+
+PlatformCall::~PlatformCall() {
+  if (m_bKept && !m_bWritten && std::uncaught_exceptions() > m_nUncaught) {
+    Write("threw", "null", true, "\"an exception\"");
+  }
+}
+
+PlatformCall& PlatformCall::OutText(const char* pszName, const char* pszText,
+                                    std::size_t nCapacity) {
+  if (!m_bKept) return *this;
+  std::string json;
+  if (pszText == nullptr) {
+    json = "null";
+  } else {
+    AppendJsonText(json, pszText, ::strnlen(pszText, nCapacity));
+  }
+  return Field(m_strOut, pszName, json);
+}
+
+bool PlatformCall::Begin(Call call) {
+  auto [hold, bThrow] = WithState([call](State& s) {
+    std::optional<std::function<void()>> told;
+    const auto held = s.settings.heldCalls.find(call);
+    if (held != s.settings.heldCalls.end()) {
+      told = std::move(held->second);
+      s.settings.heldCalls.erase(held);
+    }
+    return std::make_pair(std::move(told), s.settings.throwingCalls.count(call) != 0);
+  });
+  if (hold) {
+    SignalsBlocked blocked;  // a signal sent once the held line is out ends the wait
+    if (m_bKept) TheTranscript().Append(Record("held", "null", false, "null"));
+    if (*hold) (*hold)();
+    sigset_t none;
+    sigemptyset(&none);
+    sigsuspend(&none);
+    return true;
+  }
+  if (bThrow) {
+    const std::string strWhat = std::string("local platform: ") + m_pszName + " failed";
+    if (m_bKept) {
+      std::string thrown;
+      AppendJsonText(thrown, strWhat);
+      Write("threw", "null", true, thrown);
+    }
+    throw std::runtime_error(strWhat);
+  }
+  return false;
+}
+
+PlatformCall& PlatformCall::Field(std::string& object, const char* pszName,
+                                  const std::string& json) {
+  if (!m_bKept) return *this;
+  if (!object.empty()) object += ',';
+  AppendJsonText(object, pszName, std::strlen(pszName));
+  object += ':';
+  object += json;
+  return *this;
+}
+
+std::string PlatformCall::TextJson(const char* pszText) const {
+  if (!m_bKept) return {};
+  if (pszText == nullptr) return "null";
+  std::string json;
+  AppendJsonText(json, pszText, std::strlen(pszText));
+  return json;
+}
+
+std::string PlatformCall::Record(const char* pszState, const std::string& result, bool bFailed,
+                                 const std::string& thrown) const {
+  std::string record = "\"call\":";
+  AppendJsonText(record, m_pszName, std::strlen(m_pszName));
+  record.append(",\"args\":{").append(m_strArgs).append("},\"state\":\"").append(pszState);
+  record.append("\",\"result\":").append(result).append(",\"failed\":");
+  record.append(bFailed ? "true" : "false").append(",\"lastError\":").append(m_strLastError);
+  record.append(",\"thrown\":").append(thrown);
+  if (!m_strLastErrorText.empty()) record.append(",\"lastErrorText\":").append(m_strLastErrorText);
+  if (!m_strOut.empty()) record.append(",\"out\":{").append(m_strOut).append("}");
+  return record;
+}
+
+void PlatformCall::Write(const char* pszState, const std::string& result, bool bFailed,
+                         const std::string& thrown) {
+  m_bWritten = true;
+  TheTranscript().Append(Record(pszState, result, bFailed, thrown));
+}
+
+}  // namespace detail
+}  // namespace RkLocalPlatform
