@@ -45,7 +45,9 @@ fi
 # expect_no_standins <program>: told of the library folder only, the program
 # does not start, and the loader names the platform library it misses.
 expect_no_standins() {
-  if ldd "$1" 2>&1 | grep -q "local-platform"; then fail "$1 maps the stand-ins: $(ldd "$1")"; fi
+  local mapped
+  mapped=$(ldd "$1" 2>&1 || true)
+  if grep -q "local-platform" <<<"$mapped"; then fail "$1 maps the stand-ins: $mapped"; fi
   if LD_LIBRARY_PATH=$libdir "$1" 2>"$work/err"; then
     fail "$1 started without the product's platform"
   fi
@@ -57,8 +59,10 @@ expect_no_standins() {
 # run_whole_job <program>: told of the library folder only, the program runs
 # a whole job on the stand-ins.
 run_whole_job() {
-  ldd "$1" | grep -q "local-platform/libRkJobClient.so.1" ||
-    fail "$1 does not map the stand-ins: $(ldd "$1")"
+  local mapped
+  mapped=$(ldd "$1")
+  grep -q "local-platform/libRkJobClient.so.1" <<<"$mapped" ||
+    fail "$1 does not map the stand-ins: $mapped"
   LD_LIBRARY_PATH=$libdir "$1" -j 42 -cn localclient >"$work/out" 2>"$work/err" ||
     fail "$1 failed: $(cat "$work/err")"
   grep -qF "results=$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/42" \
@@ -72,8 +76,9 @@ if cmake -S "$consumer" -B "$work/no-platform" -G Ninja -DCMAKE_PREFIX_PATH="$pr
      >"$work/configure" 2>&1; then
   fail "configured without the product's platform"
 fi
+said_all=$(tr -s ' \n' ' ' <"$work/configure")
 for said in UMX_PRODUCT_LIBDIR "COMPONENTS LocalPlatform" libQiUtils.so.1; do
-  tr -s ' \n' ' ' <"$work/configure" | grep -qF "$said" ||
+  grep -qF "$said" <<<"$said_all" ||
     fail "the configure failure does not name $said: $(cat "$work/configure")"
 done
 
@@ -83,7 +88,8 @@ if cmake -S "$consumer" -B "$work/other-abi" -G Ninja -DCMAKE_PREFIX_PATH="$pref
      >"$work/configure" 2>&1; then
   fail "configured with the other string ABI"
 fi
-tr -s ' \n' ' ' <"$work/configure" | grep -qF "string ABI (_GLIBCXX_USE_CXX11_ABI=1" ||
+said_all=$(tr -s ' \n' ' ' <"$work/configure")
+grep -qF "string ABI (_GLIBCXX_USE_CXX11_ABI=1" <<<"$said_all" ||
   fail "the configure failure does not name the string ABI: $(cat "$work/configure")"
 
 echo "-- find_package(UMXClient), the product's platform"

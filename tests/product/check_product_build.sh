@@ -27,7 +27,7 @@ built=$(find "$work/build" "$work/prefix" -name 'libQiUtils*' -o -name 'libRkJob
 
 lib=$(find "$work/prefix" -name 'libUMXClient.so.1' | head -n1)
 for needed in libQiUtils.so.1 libRkJobClient.so.1; do
-  readelf -d "$lib" | grep -qF "[$needed]" || fail "libUMXClient does not need $needed"
+  grep -qF "[$needed]" <<<"$(readelf -d "$lib")" || fail "libUMXClient does not need $needed"
 done
 if leaked=$(grep -rIl -e "$work/product-libs" -e "$work/build" "$work/prefix"); then
   fail "installed files hold a path of the build machine: $leaked"
