@@ -140,8 +140,8 @@ namespace {
 
 // The failure controls that `settings` arms, in the fault list's own words.
 std::string Armed(const Settings& s) {
-  const char* const kThrowNames[] = {"init",      "hostname", "resultsdir", "appid",
-                                     "getclient", "getname",  "subclient"};
+  const char* const kCallNames[] = {"init",      "hostname", "resultsdir", "appid",
+                                    "getclient", "getname",  "subclient"};
   std::ostringstream armed;
   if (s.initFailure) {
     armed << " init=" << s.initFailure->code << ':' << s.initFailure->text.value_or("(null)");
@@ -154,7 +154,9 @@ std::string Armed(const Settings& s) {
   if (s.getNameResult != 0) armed << " getname=" << s.getNameResult;
   if (s.subclientDirResult != 0) armed << " subclient=" << s.subclientDirResult;
   for (Call call : s.throwingCalls)
-    armed << " throw=" << kThrowNames[static_cast<int>(call)];
+    armed << " throw=" << kCallNames[static_cast<int>(call)];
+  for (const auto& held : s.heldCalls)
+    armed << " hold=" << kCallNames[static_cast<int>(held.first)];
   if (s.unterminatedDirectories) armed << " unterminated";
   if (s.scribbleOnScratchBuffers) armed << " scribble";
   return armed.str().empty() ? "" : armed.str().substr(1);
@@ -179,6 +181,7 @@ TEST(LocalPlatformFaults, WellFormedListsArmTheirControls) {
        "throw=init throw=hostname throw=resultsdir throw=appid throw=getclient throw=getname "
        "throw=subclient"},
       {"hostname=1,hostname=2", "hostname=2"},
+      {"hold=getname,hold=init,hold=init", "hold=init hold=getname"},
   };
   for (const auto& c : cases) {
     const auto parsed = RkLocalPlatform::detail::ParseFaults(c.list);
@@ -209,6 +212,8 @@ TEST(LocalPlatformFaults, MalformedListsAreRefusedQuotingTheItem) {
       {"getname=2147483648", "\"getname=2147483648\": RESULT"},
       {"throw", "\"throw\": NAME must be one of init, hostname"},
       {"throw=invalid", "\"throw=invalid\": NAME"},
+      {"hold", "\"hold\": NAME must be one of init, hostname"},
+      {"hold=getName", "\"hold=getName\": NAME"},
   };
   for (const auto& c : cases) {
     const auto parsed = RkLocalPlatform::detail::ParseFaults(c.list);

@@ -1,0 +1,69 @@
+// Runs an agent for one scenario: in a folder of the scenario's own with a
+// fresh platform root and working folder, under a time limit, collecting
+// what it left behind.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace AgentCheck {
+
+// A folder made for the check (mode 0700) and removed with all it holds when
+// it goes, unless kept.
+class TempFolder {
+ public:
+  // Under $TMPDIR (else /tmp); nullopt with the reason in `why`.
+  static std::optional<TempFolder> Make(std::string& why);
+  TempFolder(TempFolder&& other) noexcept;
+  TempFolder& operator=(TempFolder&&) = delete;
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  ~TempFolder();
+
+  const std::string& Path() const { return m_strPath; }
+
+ private:
+  explicit TempFolder(std::string path) : m_strPath(std::move(path)) {}
+  std::string m_strPath;  // empty once moved from
+};
+
+// The agent's program: `name` itself when it holds a '/', else found on
+// PATH; absolute, so that it runs from any working folder. Empty with the
+// reason in `why` when it is no program that can be run.
+std::string FindProgram(const std::string& name, std::string& why);
+
+struct RunRequest {
+  std::string program;  // absolute
+  std::vector<std::string> args;
+  std::string faults;   // RK_LOCAL_PLATFORM_FAULTS; empty: unset
+  bool cancel = false;  // SIGTERM once the transcript shows a held call
+  std::string folder;   // an empty folder of the scenario's own
+  double timeLimit = 10;
+};
+
+// A file (anything but a folder) under the root, relative to it.
+struct LeftFile {
+  std::string path;
+  long long size;
+};
+
+struct RunResult {
+  std::string startError;  // the agent could not be started; empty: it ran
+  bool exited = false;     // exit status in `status`; else killed by `signal`
+  int status = 0;
+  int signal = 0;
+  bool timedOut = false;    // still running at the time limit, and killed
+  bool signalSent = false;  // cancel: SIGTERM was sent while a call was held
+  double seconds = 0;
+  std::string out, err, transcript;  // at most kMaxKept bytes of each
+  std::vector<LeftFile> files;
+  std::string root, outPath, errPath, transcriptPath;
+};
+
+// Kept of each output; an agent may write more.
+constexpr std::size_t kMaxKept = 8 << 20;
+
+RunResult RunAgent(const RunRequest& request);
+
+}  // namespace AgentCheck

@@ -1,0 +1,377 @@
+// The agent check's parts that decide: its JSON, its reading of trace lines
+// and transcripts, the scenarios it makes and how it judges a run.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Evidence.h"
+#include "Json.h"
+#include "Report.h"
+#include "Runner.h"
+#include "Scenarios.h"
+#include "Verdicts.h"
+
+namespace {
+
+using namespace AgentCheck;
+
+TEST(AgentCheckJson, TextsSurviveTheWriterAndTheReader) {
+  const std::string texts[] = {"",
+                               "plain",
+                               "quote \" backslash \\ slash /",
+                               std::string("nul\0end", 7),
+                               "\x01\x1f\x7f\n\t\r",
+                               "caf\xc3\xa9 \xff\x80 bytes as they are"};
+  for (const std::string& text : texts) {
+    JsonWriter writer;
+    writer.BeginObject()
+        .Key(text)
+        .BeginArray()
+        .Text(text)
+        .Number(-2.5)
+        .Flag(true)
+        .Null()
+        .EndArray();
+    writer.EndObject();
+    std::string why;
+    const std::optional<JsonValue> value = ParseJson(writer.Document(), why);
+    ASSERT_TRUE(value) << why << "\n" << writer.Document();
+    ASSERT_EQ(value->members.size(), 1u);
+    EXPECT_EQ(value->members[0].first, text);
+    const std::vector<JsonValue>& items = value->members[0].second.items;
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[0].text, text);
+    EXPECT_EQ(items[1].number, -2.5);
+    EXPECT_TRUE(items[2].flag);
+    EXPECT_EQ(items[3].kind, JsonValue::Kind::Null);
+    for (const char c : writer.Document()) {
+      EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\n') << "raw control character";
+    }
+  }
+}
+
+TEST(AgentCheckJson, ReaderTakesJsonAndRefusesTheRest) {
+  const struct {
+    const char* text;
+    const char* read;  // the text member "t", or null when the document is refused
+  } cases[] = {
+      {R"({"t":"a\u00e9\ud83d\ude00\/"})", "a\xc3\xa9\xf0\x9f\x98\x80/"},
+      {R"( {"n":[1,-0.5,2e3,{}],"t":"x"} )", "x"},
+      {R"({"t":"a"} x)", nullptr},
+      {R"({"t":"a)", nullptr},
+      {"{\"t\":\"a\nb\"}", nullptr},
+      {R"({"t":"\ud83d"})", nullptr},
+      {R"({"t":"\q"})", nullptr},
+      {R"({"n":01})", nullptr},
+      {R"({"n":1.})", nullptr},
+      {R"({"t":tru})", nullptr},
+      {R"({"t" "a"})", nullptr},
+      {R"([1,2)", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    const std::optional<JsonValue> value = ParseJson(c.text, why);
+    if (c.read == nullptr) {
+      EXPECT_FALSE(value) << c.text;
+      EXPECT_NE(why.find("at offset"), std::string::npos) << c.text;
+    } else {
+      ASSERT_TRUE(value) << c.text << ": " << why;
+      EXPECT_EQ(value->TextOf("t"), c.read) << c.text;
+    }
+  }
+  std::string deep(100, '[');
+  std::string why;
+  EXPECT_FALSE(ParseJson(deep + std::string(100, ']'), why));
+  EXPECT_NE(why.find("nested too deeply"), std::string::npos);
+}
+
+TEST(AgentCheckEvidence, TraceLinesInTheLibrarysFormAndLinesThatOnlyLookLikeThem) {
+  const struct {
+    const char* line;
+    const char* key;  // null: not a trace line
+    bool wellFormed;
+  } cases[] = {
+      {"JobId=1234", "JobId", true},
+      {"JobId=-7", "JobId", true},
+      {"JobId=abc", "JobId", false},
+      {"JobId=99999999999999999999", "JobId", false},
+      {"JobId: 1234", "JobId", false},
+      {"jobid=1234", "JobId", false},
+      {"  JobId=1234", "JobId", false},
+      {"JobId =1234", "JobId", false},
+      {"ApplicationId=2:17, ZentCellId=2, ApplicationNumber=17", "ApplicationId", true},
+      {"ApplicationId=a, b, ZentCellId=0, ApplicationNumber=4294967295", "ApplicationId", true},
+      {"ApplicationId=2:17", "ApplicationId", false},
+      {"ApplicationId=2:17, ZentCellId=4294967296, ApplicationNumber=1", "ApplicationId", false},
+      {"ClientName=evil\\x0aJobId=9", "ClientName", true},
+      {"ClientName=tab\there", "ClientName", false},
+      {"ClientName=crlf\r", "ClientName", false},
+      {"Instance=", "Instance", true},
+      {"SyntheticFull=1", "SyntheticFull", true},
+      {"SyntheticFull=yes", "SyntheticFull", false},
+      {"BlockLevelMetadata=OFF", "BlockLevelMetadata", true},
+      {"BlockLevelMetadata=off", "BlockLevelMetadata", false},
+      {"SnapBackupJobId=12ab", "SnapBackupJobId", false},
+      {"JobIdentifier=5", nullptr, false},
+      {"umx-sample-agent: sent job status JMSUCCESS", nullptr, false},
+      {"Client name: x", nullptr, false},
+      {"", nullptr, false},
+  };
+  for (const auto& c : cases) {
+    const std::optional<TraceLine> trace = ReadTraceLine(c.line);
+    if (c.key == nullptr) {
+      EXPECT_FALSE(trace) << c.line;
+      continue;
+    }
+    ASSERT_TRUE(trace) << c.line;
+    EXPECT_EQ(trace->key, c.key) << c.line;
+    EXPECT_EQ(trace->wellFormed, c.wellFormed) << c.line;
+  }
+}
+
+TEST(AgentCheckEvidence, WholeJobTellsItsCallsFailuresOptionsAndResultsFolders) {
+  std::vector<std::string> problems;
+  const std::vector<CallRecord> records = ReadTranscript(
+      R"({"seq":1,"call":"init","state":"returned","failed":false})"
+      "\n"
+      R"({"seq":2,"call":"getJobResultsDirectory","state":"returned","failed":false,"out":{"dir":"/r/clients/c/JobResults"}})"
+      "\n"
+      R"({"seq":3,"call":"getJobResultsDirectory","state":"returned","failed":false,"out":{"dir":"/elsewhere"}})"
+      "\n"
+      R"({"seq":4,"call":"getLastError","state":"returned","failed":true})"
+      "\n"
+      R"({"seq":5,"call":"getName","state":"held","failed":false})"
+      "\nnot json\n",
+      problems);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("transcript line 6"), std::string::npos);
+  const WholeJob whole =
+      LearnWholeJob(records, "JobId=1\nClientName=c\nJobId: 2\nSyntheticFull=0\n", "/r");
+  EXPECT_EQ(whole.calls, (std::set<std::string>{"init", "getJobResultsDirectory", "getLastError"}));
+  EXPECT_EQ(whole.failedCalls, (std::map<std::string, int>{{"getLastError", 1}}));
+  EXPECT_EQ(whole.optionsRead, (std::set<std::string>{"-j", "-cn"}));
+  EXPECT_EQ(whole.resultsFolders, (std::set<std::string>{"clients/c/JobResults"}));
+}
+
+const Scenario& Named(const std::vector<Scenario>& scenarios, const std::string& name) {
+  static const Scenario none;
+  for (const Scenario& scenario : scenarios) {
+    if (scenario.name == name) return scenario;
+  }
+  ADD_FAILURE() << "no scenario " << name;
+  return none;
+}
+
+TEST(AgentCheckScenarios, EachIsNamedOnceAndOnlyWhatTheWholeJobReachedRuns) {
+  const std::vector<std::string> args = {"-j", "7",   "-a", "2:17",      "-qs",
+                                         "q",  "-vm", "v",  "-synthfull"};
+  WholeJob whole;
+  whole.calls = {"init", "getZentServerHostName"};
+  whole.optionsRead = {"-j", "-a", "-qs"};
+  const std::vector<Scenario> scenarios = MakeScenarios(args, &whole);
+
+  std::set<std::string> names;
+  for (const Scenario& scenario : scenarios) {
+    EXPECT_TRUE(names.insert(scenario.name).second) << scenario.name;
+    EXPECT_EQ(scenario.name.find_first_of(" \t"), std::string::npos) << scenario.name;
+  }
+  EXPECT_EQ(scenarios.front().name, "whole-job");
+  EXPECT_EQ(scenarios.front().args, args);
+
+  const struct {
+    const char* name;
+    bool reached;
+    std::vector<std::string> args;
+    const char* faults;
+  } cases[] = {
+      {"fault:init=5:down", true, args, "init=5:down"},
+      {"fault:throw=hostname", true, args, "throw=hostname"},
+      {"fault:resultsdir=5", false, args, "resultsdir=5"},
+      {"missing:-a", true, {"-j", "7", "-qs", "q", "-vm", "v", "-synthfull"}, ""},
+      {"missing:-vm", false, {"-j", "7", "-a", "2:17", "-qs", "q", "-synthfull"}, ""},
+      {"malformed:-j",
+       true,
+       {"-j", "12ab", "-a", "2:17", "-qs", "q", "-vm", "v", "-synthfull"},
+       ""},
+      {"malformed:-a", true, {"-j", "7", "-a", "2:1x7", "-qs", "q", "-vm", "v", "-synthfull"}, ""},
+      {"cancel:init", true, args, "hold=init"},
+      {"cancel:getJobResultsDirectory", false, args, "hold=resultsdir"},
+  };
+  for (const auto& c : cases) {
+    const Scenario& scenario = Named(scenarios, c.name);
+    EXPECT_EQ(scenario.notReached.empty(), c.reached) << c.name << ": " << scenario.notReached;
+    EXPECT_EQ(scenario.args, c.args) << c.name;
+    EXPECT_EQ(scenario.faults, c.faults) << c.name;
+  }
+  for (const char* absent : {"missing:-cn", "missing:-synthfull", "malformed:-snapjid"}) {
+    EXPECT_EQ(names.count(absent), 0u) << absent;
+  }
+  for (const Scenario& scenario : MakeScenarios(args, nullptr)) {
+    EXPECT_TRUE(scenario.notReached.empty()) << scenario.name;
+  }
+}
+
+// A run that ended with `status` (or, below 0, by signal -status).
+RunResult Ended(int status, const std::string& err = "failed\n") {
+  RunResult run;
+  run.exited = status >= 0;
+  run.status = status >= 0 ? status : 0;
+  run.signal = status < 0 ? -status : 0;
+  run.err = err;
+  return run;
+}
+
+TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
+  WholeJob whole;
+  whole.calls = {"init", "getZentServerHostName"};
+  whole.failedCalls = {{"getZentServerHostName", 1}};
+  whole.resultsFolders = {"clients/c/JobResults"};
+  whole.files = {"clients/c/JobResults/1/summary.txt", "state/agent.log"};
+  whole.optionsRead = {"-j", "-a"};
+  const std::vector<Scenario> scenarios = MakeScenarios({"-j", "1", "-a", "2:17"}, &whole);
+  const Scenario& initFails = Named(scenarios, "fault:init=5:down");
+  const Scenario& hostFails = Named(scenarios, "fault:hostname=31");
+  const Scenario& malformed = Named(scenarios, "malformed:-j");
+  const Scenario& missing = Named(scenarios, "missing:-a");
+  const Scenario& cancel = Named(scenarios, "cancel:init");
+
+  const std::string initFailed = R"({"call":"init","state":"returned","failed":true})";
+  const std::string hostFailedOnce =
+      R"({"call":"getZentServerHostName","state":"returned","failed":true})";
+  RunResult timedOut = Ended(-9);
+  timedOut.timedOut = true;
+  RunResult cancelled = Ended(-15, "");
+  cancelled.signalSent = true;
+  RunResult notGone = timedOut;
+  notGone.signalSent = true;
+  RunResult cancelledButDone = Ended(0);
+  cancelledButDone.signalSent = true;
+  RunResult succeededAfterInit = Ended(0);
+  succeededAfterInit.transcript = initFailed;
+  RunResult hostFailedAsInWholeJob = Ended(0);
+  hostFailedAsInWholeJob.transcript = hostFailedOnce;
+  RunResult hostFailedTwice = Ended(0);
+  hostFailedTwice.transcript = hostFailedOnce + "\n" + hostFailedOnce;
+  RunResult leftSummary = Ended(1);
+  leftSummary.files = {{"clients/c/JobResults/1/summary.txt", 10}};
+  RunResult leftLog = Ended(1);
+  leftLog.files = {{"state/agent.log", 3}};
+  RunResult leftTemporary = Ended(0);
+  leftTemporary.files = {{"clients/c/JobResults/1/summary.txt.tmp", 3}};
+  RunResult badTrace = Ended(2);
+  badTrace.out = "JobId=1\nJobId: 1\n";
+
+  const struct {
+    const char* what;
+    const Scenario& scenario;
+    const RunResult& run;
+    Verdict verdict;
+  } cases[] = {
+      {"failed, saying why", initFails, Ended(1), Verdict::Passed},
+      {"a signal it was not sent", initFails, Ended(-11), Verdict::Crashed},
+      {"the time limit", initFails, timedOut, Verdict::Hung},
+      {"exit 0 after init failed", initFails, succeededAfterInit, Verdict::ReportedSuccess},
+      {"exit 0 after a failure the whole job met too", hostFails, hostFailedAsInWholeJob,
+       Verdict::Passed},
+      {"exit 0 after one more failure", hostFails, hostFailedTwice, Verdict::ReportedSuccess},
+      {"exit 0 with no call failed", hostFails, Ended(0), Verdict::Passed},
+      {"exit 0 with a malformed job id", malformed, Ended(0), Verdict::ReportedSuccess},
+      {"exit 0 without an option", missing, Ended(0), Verdict::Passed},
+      {"nothing on stderr", initFails, Ended(3, " \n"), Verdict::FailedSilently},
+      {"a result of the whole job after failing", initFails, leftSummary,
+       Verdict::LeftPartialResults},
+      {"a file the whole job leaves too, outside the results", initFails, leftLog, Verdict::Passed},
+      {"a file the whole job does not leave, after success", missing, leftTemporary,
+       Verdict::LeftPartialResults},
+      {"a trace line out of form", missing, badTrace, Verdict::MalformedTrace},
+      {"gone by SIGTERM", cancel, cancelled, Verdict::Passed},
+      {"SIGTERM ignored", cancel, notGone, Verdict::NotGone},
+      {"exit 0 after SIGTERM", cancel, cancelledButDone, Verdict::ReportedSuccess},
+      {"ended before the held call", cancel, Ended(1), Verdict::NotReached},
+  };
+  for (const auto& c : cases) {
+    const Judgement judgement = Judge(c.scenario, c.run, whole, {});
+    EXPECT_STREQ(VerdictName(judgement.verdict), VerdictName(c.verdict))
+        << c.what << ": " << judgement.reason;
+    EXPECT_EQ(judgement.passed, c.verdict == Verdict::Passed || c.verdict == Verdict::NotReached)
+        << c.what;
+    EXPECT_FALSE(judgement.reason.empty()) << c.what;
+  }
+}
+
+TEST(AgentCheckVerdicts, ExpectationsTolerateTheFailuresTheyNameAndNoOthers) {
+  std::string why;
+  const std::optional<std::vector<Expectation>> expectations = ReadExpectations(
+      "# tolerated on purpose\n"
+      "\n"
+      "fault:hostname=* reported-success  runs without the central server  \n"
+      "fault:*  left-partial-results # keeps its log\n",
+      "expect", why);
+  ASSERT_TRUE(expectations) << why;
+  ASSERT_EQ(expectations->size(), 2u);
+  EXPECT_EQ((*expectations)[0].why, "runs without the central server");
+  EXPECT_EQ((*expectations)[1].line, 4);
+
+  WholeJob whole;
+  whole.calls = {"init", "getZentServerHostName"};
+  const std::vector<Scenario> scenarios = MakeScenarios({"-j", "1"}, &whole);
+  RunResult ranOn = Ended(0);
+  ranOn.transcript = R"({"call":"getZentServerHostName","state":"returned","failed":true})";
+  RunResult ranOnAndLeft = ranOn;
+  ranOnAndLeft.files = {{"x", 1}};
+
+  Judgement judgement = Judge(Named(scenarios, "fault:hostname=31"), ranOn, whole, *expectations);
+  EXPECT_TRUE(judgement.passed);
+  EXPECT_TRUE(judgement.tolerated);
+  EXPECT_EQ(judgement.verdict, Verdict::ReportedSuccess);
+  EXPECT_NE(judgement.reason.find("runs without the central server"), std::string::npos);
+  judgement = Judge(Named(scenarios, "fault:hostname=31"), ranOnAndLeft, whole, *expectations);
+  EXPECT_TRUE(judgement.tolerated) << judgement.reason;
+  judgement = Judge(Named(scenarios, "fault:throw=init"), Ended(0, ""), whole, *expectations);
+  EXPECT_TRUE(judgement.passed);
+  EXPECT_FALSE(judgement.tolerated);
+
+  const struct {
+    const char* text;
+    const char* why;
+  } malformed[] = {
+      {"fault:x crashd\n", "f:1: \"crashd\" is not a failing verdict"},
+      {"# first\nfault:x passed\n", "f:2: \"passed\" is not a failing verdict"},
+      {"fault:x\n", "f:1: \"\" is not a failing verdict"},
+  };
+  for (const auto& c : malformed) {
+    EXPECT_FALSE(ReadExpectations(c.text, "f", why)) << c.text;
+    EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
+  }
+}
+
+TEST(AgentCheckRunner, FindsProgramsAndRemovesWhatAnAgentLeftLocked) {
+  std::string why;
+  EXPECT_EQ(FindProgram("sh", why).front(), '/');
+  EXPECT_TRUE(FindProgram("no-such-program-anywhere", why).empty());
+  EXPECT_NE(why.find("no such program on PATH"), std::string::npos);
+  EXPECT_TRUE(FindProgram("./no-such-agent", why).empty());
+  EXPECT_NE(why.find("no such file"), std::string::npos);
+
+  std::string path;
+  {
+    std::optional<TempFolder> folder = TempFolder::Make(why);
+    ASSERT_TRUE(folder) << why;
+    path = folder->Path();
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    std::filesystem::create_directories(path + "/a/b");
+    std::filesystem::create_symlink("/", path + "/a/link-out");
+    ASSERT_EQ(chmod((path + "/a").c_str(), 0500), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+}  // namespace

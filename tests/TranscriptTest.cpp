@@ -1,0 +1,250 @@
+// The local platform's transcript of its calls and its hold of a call until
+// a signal: what the agent check learns from and cancels through.
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Json.h"
+#include "RkJobClient.h"
+#include "RkLocalPlatform.h"
+#include "RkPlatform.h"
+
+namespace {
+
+using AgentCheck::JsonValue;
+using RkLocalPlatform::Call;
+
+std::vector<JsonValue> ReadRecords(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<JsonValue> records;
+  for (std::string line; std::getline(in, line);) {
+    std::string why;
+    std::optional<JsonValue> record = AgentCheck::ParseJson(line, why);
+    EXPECT_TRUE(record) << why << ": " << line;
+    if (record) records.push_back(std::move(*record));
+  }
+  return records;
+}
+
+// The JSON of a member, written back compactly, to compare with the expected.
+std::string Compact(const JsonValue* value) {
+  if (value == nullptr) return "absent";
+  switch (value->kind) {
+    case JsonValue::Kind::Null:
+      return "null";
+    case JsonValue::Kind::Bool:
+      return value->flag ? "true" : "false";
+    case JsonValue::Kind::Number: {
+      std::ostringstream number;
+      number << value->number;
+      return number.str();
+    }
+    case JsonValue::Kind::Text:
+      return '"' + value->text + '"';
+    case JsonValue::Kind::Array:
+      return "[...]";
+    case JsonValue::Kind::Object: {
+      std::string object = "{";
+      for (const auto& [name, member] : value->members) {
+        object += (object.size() > 1 ? "," : "") + name + ":" + Compact(&member);
+      }
+      return object + "}";
+    }
+  }
+  return "?";
+}
+
+// The transcript variable is read at the first platform call, so these need
+// a process in which nothing has called the platform yet: ctest gives each
+// test one.
+class Transcript : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::testing::UnitTest::GetInstance()->test_to_run_count() > 1) {
+      GTEST_SKIP() << "needs a process of its own";
+    }
+    char szFolder[] = "/tmp/umx-transcript-XXXXXX";
+    ASSERT_NE(mkdtemp(szFolder), nullptr);
+    m_strFolder = szFolder;
+    setenv(RkLocalPlatform::kRootVariable, (m_strFolder + "/root").c_str(), 1);
+  }
+  void TearDown() override {
+    if (!m_strFolder.empty()) std::system(("rm -rf " + m_strFolder).c_str());
+  }
+  std::string m_strFolder;
+};
+
+TEST_F(Transcript, RecordsEveryCallItsArgumentsAndOutcomeOneLineEach) {
+  const std::string path = m_strFolder + "/transcript.jsonl";
+  setenv(RkLocalPlatform::kTranscriptVariable, path.c_str(), 1);
+  RkLocalPlatform::FailInit(5, "down \"now\"\n");
+  RkLocalPlatform::ThrowFrom(Call::GetName);
+
+  RKBkpJobClient client;
+  EXPECT_FALSE(client.init(nullptr, 42, 3, RKS_PLATFORM_LINUX, true, "t\x01ok"));
+  (void)client.getLastError();
+  RKPI_Focus::setFocusClientName("c\xc3\xa9");
+  RKPI_ZentClient platform;
+  char szDir[2048];
+  EXPECT_NE(platform.getJobResultsDirectory("c", szDir, nullptr, nullptr, sizeof szDir), 0);
+  EXPECT_NE(platform.getZentServerHostName(), nullptr);
+  ApplicationId application("2:17");
+  EXPECT_EQ(application.getApplicationId(nullptr), 0);
+  std::string name;
+  EXPECT_THROW(application.getClient(nullptr)->getName(name, 0), std::runtime_error);
+  EXPECT_EQ(GetSubclientDir(1, 2, szDir), 0);
+
+  const std::string dir = m_strFolder + "/root/clients/c/JobResults";
+  const struct {
+    const char* call;
+    const char* args;
+    const char* state;
+    const char* result;
+    const char* failed;
+    const char* lastError;
+    const char* thrown;
+  } expected[] = {
+      {"init", "{arg1:null,jobId:42,arg3:3,platform:1,arg5:true,arg6:\"t\x01ok\"}", "returned",
+       "false", "true", "5", "null"},
+      {"getLastError", "{}", "returned", "5", "false", "null", "null"},
+      {"setFocusClientName", "{name:\"c\xc3\xa9\"}", "returned", "null", "false", "null", "null"},
+      {"getJobResultsDirectory", "{client:\"c\",capacity:2048}", "returned", "1", "false", "0",
+       "null"},
+      {"getZentServerHostName", "{}", "returned", "\"zentserver.localdomain\"", "false", "0",
+       "null"},
+      {"getApplicationId", "{}", "returned", "0", "false", "null", "null"},
+      {"getClient", "{}", "returned", "true", "false", "null", "null"},
+      {"getName", "{flags:0}", "threw", "null", "true", "null",
+       "\"local platform: getName failed\""},
+      {"GetSubclientDir", "{first:1,second:2}", "returned", "0", "false", "null", "null"},
+  };
+  const std::vector<JsonValue> records = ReadRecords(path);
+  ASSERT_EQ(records.size(), std::size(expected));
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const JsonValue& record = records[i];
+    const auto& e = expected[i];
+    EXPECT_EQ(Compact(record.Find("seq")), std::to_string(i + 1)) << e.call;
+    EXPECT_EQ(Compact(record.Find("pid")), std::to_string(getpid())) << e.call;
+    EXPECT_EQ(record.TextOf("call"), e.call);
+    EXPECT_EQ(Compact(record.Find("args")), e.args) << e.call;
+    EXPECT_EQ(record.TextOf("state"), e.state) << e.call;
+    EXPECT_EQ(Compact(record.Find("result")), e.result) << e.call;
+    EXPECT_EQ(Compact(record.Find("failed")), e.failed) << e.call;
+    EXPECT_EQ(Compact(record.Find("lastError")), e.lastError) << e.call;
+    EXPECT_EQ(Compact(record.Find("thrown")), e.thrown) << e.call;
+  }
+  EXPECT_EQ(records[0].TextOf("lastErrorText"), "down \"now\"\n");
+  EXPECT_EQ(Compact(records[3].Find("out")), "{dir:\"" + dir + "\"}");
+  EXPECT_EQ(Compact(records[8].Find("out")), "{dir:\"" + m_strFolder + "/root/subclients/1/2\"}");
+}
+
+TEST_F(Transcript, ThreadsAppendWholeLinesInTheOrderOfTheirNumbers) {
+  const std::string path = m_strFolder + "/transcript.jsonl";
+  setenv(RkLocalPlatform::kTranscriptVariable, path.c_str(), 1);
+  constexpr int kThreads = 4;
+  constexpr int kCalls = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      const std::string name(100 + t, static_cast<char>('a' + t));
+      for (int i = 0; i < kCalls; ++i)
+        RKPI_Focus::setFocusClientName(name.c_str());
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  const std::vector<JsonValue> records = ReadRecords(path);
+  ASSERT_EQ(records.size(), static_cast<std::size_t>(kThreads * kCalls));
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(records[i].Find("seq")->number, static_cast<double>(i + 1));
+    const std::string name = records[i].Find("args")->TextOf("name");
+    EXPECT_EQ(name, std::string(name.size(), name.front()));
+  }
+}
+
+TEST_F(Transcript, AFileThatCannotBeOpenedIsNamedOnceAndTheCallsGoOn) {
+  const std::string path = m_strFolder + "/no-such-folder/transcript.jsonl";
+  setenv(RkLocalPlatform::kTranscriptVariable, path.c_str(), 1);
+  ::testing::internal::CaptureStderr();
+  RKPI_Focus::setFocusClientName("c");
+  EXPECT_STREQ(RKPI_Focus::getFocusClientName(false), "c");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "local platform: cannot open the transcript " + path +
+                     ": No such file or directory; going on without it\n");
+}
+
+void IgnoreSignal(int) {}
+
+// Each call that can be held, made, and how it fails once a signal ends the
+// hold.
+struct HeldCall {
+  Call call;
+  std::function<bool()> failsCancelled;
+};
+
+TEST(LocalPlatformHold, AHeldCallWaitsForASignalThenFailsAsCancelledOnce) {
+  struct sigaction action {};
+  action.sa_handler = IgnoreSignal;
+  ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
+  RkLocalPlatform::Reset();
+  constexpr int kCancelled = RkLocalPlatform::kCancelledResult;
+  char szDir[2048];
+  const HeldCall calls[] = {
+      {Call::Init,
+       [] {
+         RKBkpJobClient client;
+         return !client.init("c", 1, 0, RKS_PLATFORM_LINUX, false, "t") &&
+                client.getLastError() == kCancelled;
+       }},
+      {Call::GetZentServerHostName,
+       [] {
+         RKPI_ZentClient platform;
+         return platform.getZentServerHostName() == nullptr &&
+                platform.getLastError() == static_cast<unsigned long>(kCancelled);
+       }},
+      {Call::GetJobResultsDirectory,
+       [&szDir] {
+         RKPI_ZentClient platform;
+         return platform.getJobResultsDirectory("c", szDir, nullptr, nullptr, sizeof szDir) == 0 &&
+                platform.getLastError() == static_cast<unsigned long>(kCancelled);
+       }},
+      {Call::GetApplicationId,
+       [] { return ApplicationId("2:17").getApplicationId(nullptr) == kCancelled; }},
+      {Call::GetClient, [] { return ApplicationId("2:17").getClient(nullptr) == nullptr; }},
+      {Call::GetName,
+       [] {
+         ApplicationId application("2:17");
+         std::string name;
+         return application.getClient(nullptr)->getName(name, 0) == kCancelled;
+       }},
+      {Call::GetSubclientDir, [&szDir] { return GetSubclientDir(1, 2, szDir) == kCancelled; }},
+  };
+  for (const HeldCall& held : calls) {
+    std::promise<pthread_t> holding;
+    RkLocalPlatform::HoldUntilSignalled(held.call,
+                                        [&holding] { holding.set_value(pthread_self()); });
+    std::future<bool> failed = std::async(std::launch::async, held.failsCancelled);
+    const pthread_t thread = holding.get_future().get();
+    // Sent while every signal is blocked in the held thread: it is taken once
+    // the thread waits, never lost before.
+    EXPECT_EQ(failed.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    ASSERT_EQ(pthread_kill(thread, SIGUSR1), 0);
+    EXPECT_TRUE(failed.get()) << static_cast<int>(held.call);
+    EXPECT_FALSE(held.failsCancelled()) << "held again: " << static_cast<int>(held.call);
+  }
+}
+
+}  // namespace

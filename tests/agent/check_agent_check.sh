@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The agent check names each broken agent's fault with its own verdict, in
+# the table and in the JSON report, and no other; it passes the sample agent
+# in well under 10 seconds, tolerates what an expectations file allows, and
+# exits 2, saying why, when the check itself cannot run.
+# Usage: check_agent_check.sh <umx-agent-check> <umx-sample-agent> <folder of umx-broken-agent-*>
+set -euo pipefail
+check=$1
+sample=$2
+broken=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT NO_COLOR
+
+failures=0
+fail() {
+  echo "FAIL [$case]: $*" >&2
+  failures=$((failures + 1))
+}
+
+# run <expected status> <check options...>: the table in $work/out.
+run() {
+  local expected=$1 status=0
+  shift
+  "$check" "$@" >"$work/out" 2>"$work/err" || status=$?
+  [ "$status" -eq "$expected" ] ||
+    fail "exit status $status, expected $expected: $(cat "$work/err" "$work/out")"
+}
+
+case="the sample agent"
+start=$(date +%s%N)
+run 0 --json "$work/sample.json" -- "$sample"
+elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+[ "$elapsed_ms" -lt 10000 ] || fail "took $elapsed_ms ms"
+jq -e '.version == 1 and .passed and .counts.failed == 0 and .counts.passed >= 20' \
+  "$work/sample.json" >/dev/null || fail "report: $(jq -c .counts "$work/sample.json")"
+for name in whole-job fault:init=5:down fault:hostname=31 fault:throw=resultsdir missing:-j \
+            missing:-qs malformed:-j malformed:-a cancel:getJobResultsDirectory; do
+  grep -Eq "^$name +passed " "$work/out" || fail "the table lacks $name passed: $(cat "$work/out")"
+done
+grep -Eq '^fault:getclient +not reached +the whole job made no getClient call$' "$work/out" ||
+  fail "getclient is not listed as not reached"
+! grep -q $'\e' "$work/out" || fail "colour on a stdout that is no terminal"
+
+# Each broken agent, a scenario it fails, the verdict and what the detail
+# says. Every scenario it fails fails with that verdict.
+broken_agents=(
+  "crash|fault:resultsdir=5|crashed|killed by SIGABRT"
+  "hang|fault:hostname=31|hung|still running when the time limit ended"
+  "success-on-init|fault:init=5:down|reported-success|exit 0 after init failed"
+  "silent|fault:hostname=31|failed-silently|exit 1 with nothing on stderr"
+  "partial|fault:hostname=31|left-partial-results|job-summary.txt (16 bytes), which the whole job writes"
+  "ignore-term|cancel:getJobResultsDirectory|not-gone|after SIGTERM inside getJobResultsDirectory"
+  "trace|whole-job|malformed-trace|stdout line 4 \"JobId: 1234\" is not in the library's form"
+)
+for row in "${broken_agents[@]}"; do
+  IFS='|' read -r way scenario verdict reason <<<"$row"
+  case="umx-broken-agent-$way"
+  json=$work/$way.json
+  run 1 -j 4 --timeout 3 --json "$json" -- "$broken/umx-broken-agent-$way"
+  words=${verdict//-/ }
+  grep -Eq "^$scenario +$words +.*${reason//[()]/.}" "$work/out" ||
+    fail "the table does not say $scenario $words: $(grep -E "^$scenario " "$work/out")"
+  jq -e --arg name "$scenario" --arg verdict "$verdict" --arg reason "$reason" \
+    '.scenarios[] | select(.name == $name) | .verdict == $verdict and (.passed | not)
+     and (.reason | contains($reason))' "$json" >/dev/null ||
+    fail "the report says $(jq -c --arg name "$scenario" '.scenarios[] | select(.name == $name)
+                                                         | [.verdict, .reason]' "$json")"
+  others=$(jq -r --arg verdict "$verdict" \
+    '.scenarios[] | select((.passed | not) and .verdict != $verdict) | "\(.name) \(.verdict)"' "$json")
+  [ -z "$others" ] || fail "other verdicts: $others"
+  jq -e '.passed == false and .counts.failed > 0' "$json" >/dev/null || fail "the report passes"
+done
+
+case="expectations"
+cat >"$work/expect" <<'END'
+# init may fail: the agent joins the job later
+fault:init=* reported-success   joins the job later
+END
+run 0 --expect "$work/expect" --json "$work/expect.json" -- "$broken/umx-broken-agent-success-on-init"
+jq -e '[.scenarios[] | select(.tolerated) | .name] == ["fault:init=5:down", "fault:init=-1"]
+       and .counts.tolerated == 2' "$work/expect.json" >/dev/null ||
+  fail "tolerated: $(jq -c '[.scenarios[] | select(.tolerated) | .name]' "$work/expect.json")"
+grep -Eq '^fault:init=5:down +tolerated +reported success: exit 0 after init failed; expected: joins the job later' \
+  "$work/out" || fail "the table: $(cat "$work/out")"
+
+case="--only and --keep"
+run 0 --only '*hostname*' --only cancel:init --keep "$work/kept" --json "$work/only.json" -- "$sample"
+jq -e '[.scenarios[].name] == ["whole-job", "fault:hostname=31", "fault:throw=hostname", "cancel:init"]' \
+  "$work/only.json" >/dev/null || fail "ran $(jq -c '[.scenarios[].name]' "$work/only.json")"
+jq -r '.scenarios[].kept | .root, .stdout, .stderr, .transcript' "$work/only.json" | while read -r kept; do
+  [ -e "$kept" ] || echo "$kept"
+done >"$work/missing"
+[ ! -s "$work/missing" ] || fail "not kept: $(cat "$work/missing")"
+
+case="--list"
+run 0 --list -- /no/such/agent
+grep -Eq '^cancel:getJobResultsDirectory +SIGTERM while the agent is inside getJobResultsDirectory$' \
+  "$work/out" || fail "$(cat "$work/out")"
+grep -q '^missing:-snapjid ' "$work/out" || fail "the default command line's options are not listed"
+
+# What stops the check before it judges anything, and what it says.
+: >"$work/not-empty-file"
+mkdir "$work/not-empty" && touch "$work/not-empty/x"
+printf 'fault:nothing-like-this crashed\n' >"$work/expect-nothing"
+printf 'fault:init=* crashd\n' >"$work/expect-typo"
+cannot_run=(
+  "no such agent|cannot run ./no-such-agent: no such file|-- ./no-such-agent"
+  "no agent|no agent given|--json $work/x.json"
+  "unknown option|unknown option --bogus|--bogus -- $sample"
+  "bad -j|-j takes a whole number from 1 to 64, not \"0\"|-j 0 -- $sample"
+  "bad --timeout|--timeout takes a number of seconds above 0|--timeout soon -- $sample"
+  "whole job fails|the whole job failed (exit 2)|-- $sample -j 1234"
+  "not on the local platform|made no platform call|-- /bin/true"
+  "--only names nothing|--only fault:nothing names no scenario|--only fault:nothing -- $sample"
+  "expectation names nothing|expect-nothing:1: fault:nothing-like-this names no scenario|--expect $work/expect-nothing -- $sample"
+  "expectation typo|expect-typo:1: \"crashd\" is not a failing verdict|--expect $work/expect-typo -- $sample"
+  "--keep not empty|--keep $work/not-empty: the folder is not empty|--keep $work/not-empty -- $sample"
+)
+for row in "${cannot_run[@]}"; do
+  IFS='|' read -r case said options <<<"$row"
+  # shellcheck disable=SC2086 # the options are split at blanks on purpose
+  run 2 $options
+  grep -qF -- "$said" "$work/err" || fail "stderr does not say \"$said\": $(cat "$work/err")"
+done
+
+[ "$failures" -eq 0 ] || exit 1
+echo "agent check: names each broken agent's fault, passes the sample agent (${elapsed_ms} ms)"
