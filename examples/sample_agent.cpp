@@ -2,7 +2,8 @@
 // the job's options from its command line (one trace line each), joins the
 // job as the process's backup job client, finds the job's results directory
 // on its client (named by -cn, or found through its application) and reports
-// the job into a summary file there. The usage text below says how to run it.
+// the job into a summary file there; cancelled by SIGTERM, it reports the job
+// KILLED and leaves no summary. The usage text below says how to run it.
 //
 // It is also the pattern for an agent's care on a shared machine: every text
 // it did not make is printed with its control characters escaped, no file it
@@ -63,12 +64,22 @@ constexpr char kUsage[] =
     "and a failed application or client lookup fails the job. A job id is a whole\n"
     "number: decimal, hexadecimal after 0x, octal after a leading 0, with an\n"
     "optional sign. Each option read is traced on stdout; failures go to stderr.\n"
+    "SIGTERM or SIGINT cancels the job, even inside a platform call: the job\n"
+    "report says KILLED and no summary is left.\n"
     "\n"
     "Exit status:\n"
-    "  0  the job was done and reported\n"
-    "  1  the platform or the file system failed, or the trace could not be\n"
-    "     written to stdout\n"
-    "  2  the command line is wrong\n";
+    "  0      the job was done and reported\n"
+    "  1      the platform or the file system failed, or the trace could not be\n"
+    "         written to stdout\n"
+    "  2      the command line is wrong\n"
+    "  128+N  the job was cancelled by signal N (143 for SIGTERM, 130 for SIGINT)\n";
+
+// The signal that cancelled the job, or 0. Its handler only records it; the
+// job looks at it between steps and when a step fails, since a platform call
+// that the signal cut short fails.
+volatile std::sig_atomic_t g_nCancelSignal = 0;
+
+void RecordCancel(int nSignal) { g_nCancelSignal = nSignal; }
 
 // What went wrong, in plain words for the person who ran the agent, with the
 // error behind it and the exit status it gives.
@@ -152,6 +163,22 @@ bool IsWholeNumber(const std::string& strText) {
   return errno != ERANGE && *pszEnd == '\0';
 }
 
+// "<cell id>:<application number>", two numbers that the application id
+// accessor converts without loss: each read by strtoul in base 0 from its
+// first character to its last, unsigned and within 32 bits.
+bool IsApplicationId(const std::string& strText) {
+  const auto isNumber = [](const std::string& strPart) {
+    if (strPart.empty() || !std::isdigit(static_cast<unsigned char>(strPart[0]))) return false;
+    errno = 0;
+    char* pszEnd = nullptr;
+    const unsigned long long nValue = std::strtoull(strPart.c_str(), &pszEnd, 0);
+    return errno != ERANGE && *pszEnd == '\0' && nValue <= 0xFFFFFFFFULL;
+  };
+  const std::size_t nColon = strText.find(':');
+  return nColon != std::string::npos && isNumber(strText.substr(0, nColon)) &&
+         isNumber(strText.substr(nColon + 1));
+}
+
 // One option of the command line and how it is read.
 struct OptionRead {
   const char* pszName;
@@ -179,7 +206,7 @@ Outcome ReadJobOptions(const CCommandLineArgumentsPtr& pArgs, JobOptions& option
   const OptionRead reads[] = {
       {"j", "the job id", true, kWholeNumber, IsWholeNumber,
        [&] { return CArguments::GetJobId(pArgs, options.nJobId); }},
-      {"a", "the application id", true, "<cell id>:<application number>", nullptr,
+      {"a", "the application id", true, "<cell id>:<application number>", IsApplicationId,
        [&] {
          return CArguments::GetApplicationId(pArgs, options.strApplicationId, options.nZentCellId,
                                              options.nApplicationNumber);
@@ -369,8 +396,9 @@ Outcome CreateOwnFile(int nDirectory, const std::string& strDirectory, const std
 // crash, and a failed job leaves nothing behind.
 class SummaryJobReport : public CJobReport {
  public:
-  SummaryJobReport(const UniqueFd& directory, std::string strDirectory)
-      : m_directory(directory), m_strDirectory(std::move(strDirectory)) {}
+  // Both are the caller's, known once the results directory is made.
+  SummaryJobReport(const UniqueFd& directory, const std::string& strDirectory)
+      : m_directory(directory), m_strDirectory(strDirectory) {}
 
   CQiError SetNumberOfFilesInBackup(long long nFiles) override {
     return Write("FilesInBackup", std::to_string(nFiles));
@@ -420,7 +448,7 @@ class SummaryJobReport : public CJobReport {
   }
 
   const UniqueFd& m_directory;
-  std::string m_strDirectory;
+  const std::string& m_strDirectory;
   std::string m_strText;
 };
 
@@ -475,14 +503,14 @@ Outcome MakeResultsDirectory(const JobOptions& options, std::string& strPath, Un
 }
 
 // The sample moves no data; these stand for what a small job's scan and
-// streams would have counted.
-Outcome ReportJob(const std::string& strResultsPath, const UniqueFd& directory) {
+// streams would have counted. A job cancelled before its summary is in place
+// fails here, and leaves none.
+Outcome ReportJob(SummaryJobReport& summary, const std::string& strResultsPath) {
   constexpr long long kFilesInBackup = 3;
   constexpr unsigned int kScanStatistics = 3;  // here: the files the scan looked at
   constexpr int kStreams = 1;
   const EJobStatus eStatus(EJobStatus::JMSUCCESS);
 
-  SummaryJobReport summary(directory, strResultsPath);
   CJobReport& report = summary;
   CQiError error = report.SetNumberOfFilesInBackup(kFilesInBackup);
   if (!error.IsError()) error = report.SetScanStatistics(kScanStatistics);
@@ -492,6 +520,9 @@ Outcome ReportJob(const std::string& strResultsPath, const UniqueFd& directory) 
   Outcome failure;
   if (error.IsError()) {
     failure = Failure{"cannot report the job", std::move(error), kExitFailed};
+  } else if (g_nCancelSignal != 0) {
+    failure = JobFailure(FX_CODE_LOCATION(kUnit), RkLocalPlatform::kCancelledResult,
+                         "the job was cancelled");
   } else {
     failure = summary.Commit();
   }
@@ -519,19 +550,39 @@ void PrintFailure(const Failure& failure) {
   }
 }
 
+// The job manager cancelled the job with signal `nSignal`: the job report
+// says so, and is not put in place.
+int ReportCancelled(CJobReport& report, LONGLONG nJobId, int nSignal) {
+  const EJobStatus eStatus(EJobStatus::KILLED);
+  (void)report.SendJobComplete(eStatus);
+  std::printf("%s: sent job status %s\n", kProgram, EJobStatus::AsString(eStatus.Value()).c_str());
+  std::fprintf(stderr, "%s: job %lld cancelled by signal %d (%s); no summary is left\n", kProgram,
+               nJobId, nSignal, ::strsignal(nSignal));
+  return 128 + nSignal;
+}
+
 int RunJob(int argc, char** argv) {
   const CCommandLineArgumentsPtr pArgs = boost::make_shared<CLocalCommandLineArguments>(argc, argv);
   JobOptions options;
   CBackupJobClientPtr pJobClient;  // held until the job has been reported
   std::string strResultsPath;
   UniqueFd resultsDirectory;
-  Outcome failure = ReadJobOptions(pArgs, options);
-  if (!failure) failure = CreateJobClient(options, pJobClient);
-  if (!failure) failure = MakeResultsDirectory(options, strResultsPath, resultsDirectory);
-  if (!failure) failure = ReportJob(strResultsPath, resultsDirectory);
-  if (!failure) return kExitDone;
-  PrintFailure(*failure);
-  return failure->nStatus;
+  SummaryJobReport report(resultsDirectory, strResultsPath);
+  const std::function<Outcome()> steps[] = {
+      [&] { return ReadJobOptions(pArgs, options); },
+      [&] { return CreateJobClient(options, pJobClient); },
+      [&] { return MakeResultsDirectory(options, strResultsPath, resultsDirectory); },
+      [&] { return ReportJob(report, strResultsPath); },
+  };
+  for (const auto& step : steps) {
+    if (g_nCancelSignal != 0) return ReportCancelled(report, options.nJobId, g_nCancelSignal);
+    if (Outcome failure = step()) {
+      if (g_nCancelSignal != 0) return ReportCancelled(report, options.nJobId, g_nCancelSignal);
+      PrintFailure(*failure);
+      return failure->nStatus;
+    }
+  }
+  return kExitDone;
 }
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
@@ -582,5 +633,10 @@ int main(int argc, char** argv) {
   // A reader of stdout that has gone is a write error to report, not a
   // signal that ends the job unreported.
   std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction cancel {};
+  cancel.sa_handler = RecordCancel;
+  sigemptyset(&cancel.sa_mask);
+  for (const int nSignal : {SIGTERM, SIGINT})
+    ::sigaction(nSignal, &cancel, nullptr);
   return CheckTraceWritten(Run(argc, argv));
 }
