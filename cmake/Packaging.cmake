@@ -133,6 +133,8 @@ the product.
 
 Agents' tests use them through find_package(UMXClient COMPONENTS
 LocalPlatform) and the target UMXClient::LocalPlatform, or the pkg-config
-module umxclient-local-platform.")
+module umxclient-local-platform. The program umx-agent-check runs any agent
+binary through a whole job and through every failure the platform can
+report, and gives a verdict for each.")
 
 include(CPack)
