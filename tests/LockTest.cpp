@@ -28,9 +28,12 @@ thread_local bool t_bRefuseUnlocks = false;
 // tests see every release, its destructor's too: the test program is linked
 // with --wrap=pthread_mutex_unlock, which sends each call of its own code,
 // the inline members of FXMutex included, here, and leaves the system's
-// function under the name __real_pthread_mutex_unlock.
+// function under the name __real_pthread_mutex_unlock. The linker checks
+// the shared libraries' references against the wrapper too, so it is
+// visible.
 extern "C" int __real_pthread_mutex_unlock(pthread_mutex_t* pMutex);
-extern "C" int __wrap_pthread_mutex_unlock(pthread_mutex_t* pMutex) {
+extern "C" __attribute__((visibility("default"))) int __wrap_pthread_mutex_unlock(
+    pthread_mutex_t* pMutex) {
   t_unlockResults.push_back(t_bRefuseUnlocks ? EPERM : __real_pthread_mutex_unlock(pMutex));
   return t_unlockResults.back();
 }
