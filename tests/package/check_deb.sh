@@ -104,7 +104,8 @@ check umxclient-local-platform \
   "$lib/umxclient/local-platform/lib(QiUtils|RkJobClient)\.so\.1\.[0-9.]+" \
   'usr/include/umxclient/localplatform/[A-Za-z]+\.h' \
   "$lib/cmake/UMXClient/UMXClientLocalPlatformTargets(-[a-z]+)?\.cmake" \
-  "$lib/pkgconfig/umxclient-local-platform\.pc" "$(doc umxclient-local-platform)"
+  "$lib/pkgconfig/umxclient-local-platform\.pc" "$(doc umxclient-local-platform)" \
+  'usr/bin/umx-agent-check' 'usr/share/man/man1/umx-agent-check\.1\.gz'
 
 # Every lintian tag of level error or warning that no override covers.
 if ! lintian --fail-on error,warning "$work"/*.deb 2> >(grep -v 'running with root privileges' >&2); then

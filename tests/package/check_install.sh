@@ -10,7 +10,8 @@
 #  - an agent's build with the other std::string ABI is told so when it is
 #    configured;
 #  - the same two ways through pkg-config;
-#  - the installed sample agent runs a whole job with no variable set.
+#  - the installed sample agent runs a whole job with no variable set, and
+#    passes the installed agent check.
 # No installed text file may hold a path of the build machine.
 # Usage: check_install.sh <build dir> <source dir>
 set -euo pipefail
@@ -120,6 +121,11 @@ echo "-- the installed sample agent"
 env -u LD_LIBRARY_PATH "$prefix/bin/umx-sample-agent" -j 7 -a 2:17 -cn localclient \
   -qs zentserver.localdomain -jt token >/dev/null 2>"$work/err" ||
   fail "the installed sample agent failed: $(cat "$work/err")"
+
+echo "-- the installed agent check, on the installed sample agent"
+env -u LD_LIBRARY_PATH "$prefix/bin/umx-agent-check" -- "$prefix/bin/umx-sample-agent" \
+  >"$work/out" 2>"$work/err" || fail "the installed agent check failed: $(cat "$work/err" "$work/out")"
+[ -f "$(find "$prefix" -name umx-agent-check.1.gz | head -n1)" ] || fail "no manual page for umx-agent-check"
 
 [ "$status" -eq 0 ] && echo "install: the product's platform unless the kit is asked for"
 exit $status
