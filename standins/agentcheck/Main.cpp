@@ -403,8 +403,10 @@ int Run(const Options& options) {
               options.keep.empty() ? std::string() : base,
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
   const Counts counts = Count(results);
-  std::printf("%s: %d passed (%d tolerated), %d failed, %d not reached in %.1f s\n", kProgram,
-              counts.passed, counts.tolerated, counts.failed, counts.notReached, check.seconds);
+  const std::string tolerated =
+      counts.tolerated == 0 ? "" : " (" + std::to_string(counts.tolerated) + " tolerated)";
+  std::printf("%s: %d passed%s, %d failed, %d not reached in %.1f s\n", kProgram, counts.passed,
+              tolerated.c_str(), counts.failed, counts.notReached, check.seconds);
   if (!options.json.empty()) {
     std::ofstream json(options.json, std::ios::binary | std::ios::trunc);
     json << JsonReport(check, results);
