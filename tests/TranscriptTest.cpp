@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -82,7 +83,7 @@ class Transcript : public ::testing::Test {
     setenv(RkLocalPlatform::kRootVariable, (m_strFolder + "/root").c_str(), 1);
   }
   void TearDown() override {
-    if (!m_strFolder.empty()) std::system(("rm -rf " + m_strFolder).c_str());
+    if (!m_strFolder.empty()) std::filesystem::remove_all(m_strFolder);
   }
   std::string m_strFolder;
 };

@@ -2,6 +2,7 @@
 // platform and through every failure the platform can report, each in a
 // fresh root, and gives a verdict for each. The usage text says how.
 
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,10 +71,57 @@ constexpr char kUsage[] =
     "malformed trace, not gone; tolerated for a failure the expectations allow.\n"
     "\n"
     "Exit status:\n"
-    "  0  every scenario passed (or was not reached)\n"
-    "  1  a scenario failed\n"
-    "  2  the check could not run: bad options, no such agent, or the whole job\n"
-    "     failed\n";
+    "  0      every scenario passed (or was not reached)\n"
+    "  1      a scenario failed\n"
+    "  2      the check could not run: bad options, no such agent, or the whole\n"
+    "         job failed\n"
+    "  128+N  signal N stopped the check; the agents it started are killed\n";
+
+// The signal that told the check to stop, or 0. Its handler also writes to
+// the stop pipe, which wakes every scenario's wait, so that its agent is
+// killed.
+volatile std::sig_atomic_t g_nStopSignal = 0;
+int g_nStopPipe = -1;
+
+void RecordStop(int nSignal) {
+  g_nStopSignal = nSignal;
+  const char byte = 0;
+  (void)!::write(g_nStopPipe, &byte, 1);
+}
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The stop pipe, and the handlers that write to it, for as long as it lives.
+class StopPipe {
+ public:
+  StopPipe() {
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    m_nRead = fds[0];
+    g_nStopPipe = fds[1];
+    struct sigaction stop {};
+    stop.sa_handler = RecordStop;
+    sigemptyset(&stop.sa_mask);
+    for (const int nSignal : kStopSignals)
+      ::sigaction(nSignal, &stop, nullptr);
+  }
+  ~StopPipe() {
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (const int nSignal : kStopSignals)
+      ::sigaction(nSignal, &standard, nullptr);
+    if (m_nRead >= 0) ::close(m_nRead);
+    if (g_nStopPipe >= 0) ::close(g_nStopPipe);
+    g_nStopPipe = -1;
+  }
+  StopPipe(const StopPipe&) = delete;
+  StopPipe& operator=(const StopPipe&) = delete;
+
+  int ReadEnd() const { return m_nRead; }
+
+ private:
+  int m_nRead = -1;
+};
 
 struct Options {
   int jobs = 2;
@@ -336,18 +385,26 @@ int Run(const Options& options) {
   base = std::filesystem::absolute(base).lexically_normal().string();
 
   const auto start = std::chrono::steady_clock::now();
+  const StopPipe stop;
   const auto runScenario = [&](ScenarioResult& result, std::size_t n) {
+    if (g_nStopSignal != 0) return;
     const std::string folder = base + "/" + FolderName(n, result.scenario.name);
     ::mkdir(folder.c_str(), 0700);
-    result.run =
-        RunAgent(RunRequest{program, result.scenario.args, result.scenario.faults,
-                            result.scenario.kind == Kind::Cancellation, folder, options.timeLimit});
-    result.ran = result.run.startError.empty();
+    result.run = RunAgent(RunRequest{program, result.scenario.args, result.scenario.faults,
+                                     result.scenario.kind == Kind::Cancellation, folder,
+                                     options.timeLimit, stop.ReadEnd()});
+    result.ran = result.run.startError.empty() && !result.run.stopped;
+  };
+  const auto stopped = [] {
+    std::fprintf(stderr, "%s: stopped by %s; the agents it started are gone\n", kProgram,
+                 SignalName(g_nStopSignal).c_str());
+    return 128 + g_nStopSignal;
   };
 
   std::vector<ScenarioResult> results(1);
   results[0].scenario = named.front();
   runScenario(results[0], 0);
+  if (g_nStopSignal != 0) return stopped();
   const RunResult& whole = results[0].run;
   if (!results[0].ran) return CannotRun(whole.startError);
   if (whole.timedOut || !whole.exited || whole.status != 0) {
@@ -391,10 +448,15 @@ int Run(const Options& options) {
   }
   table.RunAll(options.jobs, [&](ScenarioResult& result, std::size_t n) {
     runScenario(result, n);
-    result.judgement = result.ran
-                           ? Judge(result.scenario, result.run, learned, expectations)
-                           : Judgement{Verdict::Crashed, result.run.startError, false, false};
+    if (result.ran) {
+      result.judgement = Judge(result.scenario, result.run, learned, expectations);
+    } else if (g_nStopSignal == 0) {
+      result.judgement = Judgement{Verdict::Crashed, result.run.startError, false, false};
+    } else {
+      result.judgement = Judgement{Verdict::NotReached, "the check was stopped", true, false};
+    }
   });
+  if (g_nStopSignal != 0) return stopped();
 
   Check check{program,
               args,

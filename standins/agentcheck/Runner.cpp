@@ -291,8 +291,13 @@ RunResult RunAgent(const RunRequest& request) {
     // Without a pidfd, or an inotify watch when one is needed, look again soon.
     if (pidfd.get() < 0 || (request.cancel && watch.get() < 0))
       nWait = std::min<long long>(nWait, 10);
-    pollfd fds[] = {{pidfd.get(), POLLIN, 0}, {result.signalSent ? -1 : watch.get(), POLLIN, 0}};
-    ::poll(fds, 2, static_cast<int>(nWait));
+    pollfd fds[] = {{pidfd.get(), POLLIN, 0},
+                    {result.signalSent ? -1 : watch.get(), POLLIN, 0},
+                    {request.stopFd, POLLIN, 0}};
+    if (::poll(fds, 3, static_cast<int>(nWait)) > 0 && (fds[2].revents & POLLIN) != 0) {
+      result.stopped = true;
+      break;
+    }
     if (request.cancel && !result.signalSent) {
       char events[4096];
       while (watch.get() >= 0 && ::read(watch.get(), events, sizeof events) > 0) {

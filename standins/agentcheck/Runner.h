@@ -40,6 +40,7 @@ struct RunRequest {
   bool cancel = false;  // SIGTERM once the transcript shows a held call
   std::string folder;   // an empty folder of the scenario's own
   double timeLimit = 10;
+  int stopFd = -1;  // readable once the check must stop: the agent is killed then
 };
 
 // A file (anything but a folder) under the root, relative to it.
@@ -55,6 +56,7 @@ struct RunResult {
   int signal = 0;
   bool timedOut = false;    // still running at the time limit, and killed
   bool signalSent = false;  // cancel: SIGTERM was sent while a call was held
+  bool stopped = false;     // killed because the check had to stop
   double seconds = 0;
   std::string out, err, transcript;  // at most kMaxKept bytes of each
   std::vector<LeftFile> files;
