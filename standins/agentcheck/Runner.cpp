@@ -67,6 +67,32 @@ class SpawnAttributes {
   posix_spawnattr_t m_attributes{};
 };
 
+// A started agent in a process group of its own. Whatever of the group
+// still runs is killed, and the agent reaped, when it goes.
+class AgentProcess {
+ public:
+  explicit AgentProcess(pid_t pid) : m_pid(pid) {}
+  ~AgentProcess() {
+    if (m_pid > 0) (void)Reap();
+  }
+  AgentProcess(const AgentProcess&) = delete;
+  AgentProcess& operator=(const AgentProcess&) = delete;
+
+  // Kills the group (the agent too when it still runs) and gives the agent's
+  // wait status.
+  int Reap() {
+    ::kill(-m_pid, SIGKILL);
+    int nStatus = 0;
+    while (::waitpid(m_pid, &nStatus, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+    return nStatus;
+  }
+
+ private:
+  pid_t m_pid;
+};
+
 // Removes `path` and all below it, without following links, making each
 // folder the user's to change first: an agent may leave one that is not.
 void RemoveTree(const fs::path& path) {
@@ -265,21 +291,23 @@ RunResult RunAgent(const RunRequest& request) {
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline = start + std::chrono::duration_cast<Clock::duration>(
                                                  std::chrono::duration<double>(request.timeLimit));
-  pid_t pid = 0;
-  if (const int nError = posix_spawn(&pid, request.program.c_str(), actions.get(), attributes.get(),
-                                     argvPointers.data(), environmentPointers.data())) {
+  pid_t nPid = 0;
+  if (const int nError =
+          posix_spawn(&nPid, request.program.c_str(), actions.get(), attributes.get(),
+                      argvPointers.data(), environmentPointers.data())) {
     result.startError = "cannot run " + request.program + ": " + std::strerror(nError);
     return result;
   }
 
   // Waits for the agent to end without reaping it, so that its process group
   // stays its own until the rest of the group is killed.
-  Fd pidfd(OpenPidFd(pid));
+  AgentProcess agent(nPid);
+  Fd pidfd(OpenPidFd(nPid));
   std::size_t nTranscriptRead = 0;
   for (;;) {
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == pid) {
+    if (::waitid(P_PID, static_cast<id_t>(nPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == nPid) {
       break;
     }
     const Clock::time_point now = Clock::now();
@@ -303,16 +331,13 @@ RunResult RunAgent(const RunRequest& request) {
       while (watch.get() >= 0 && ::read(watch.get(), events, sizeof events) > 0) {
       }
       if (ShowsHeldCall(result.transcriptPath, nTranscriptRead)) {
-        ::kill(pid, SIGTERM);
+        ::kill(nPid, SIGTERM);
         result.signalSent = true;
       }
     }
   }
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  ::kill(-pid, SIGKILL);  // the agent when it is still running, and whatever it left running
-  int nStatus = 0;
-  while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
-  }
+  const int nStatus = agent.Reap();
   result.exited = WIFEXITED(nStatus);
   result.status = result.exited ? WEXITSTATUS(nStatus) : 0;
   result.signal = WIFSIGNALED(nStatus) ? WTERMSIG(nStatus) : 0;
