@@ -26,6 +26,10 @@ constexpr const char kRootVariable[] = "RK_LOCAL_PLATFORM_ROOT";
 // malformed list stops the process at that first call, with a message on
 // stderr that quotes the offending item and kMalformedFaultsStatus.
 constexpr const char kFaultsVariable[] = "RK_LOCAL_PLATFORM_FAULTS";
+// Apart from any status an agent gives its own failures, so that a typo in
+// the list cannot pass for the failure it meant to arm (env(1) uses it too).
+constexpr int kMalformedFaultsStatus = 125;
+
 // Environment variable naming a file to which the platform appends one JSON
 // object a line for each platform call: its sequence number in the process,
 // the process, the call's name, its arguments, its outcome (result, whether
@@ -36,9 +40,6 @@ constexpr const char kTranscriptVariable[] = "RK_LOCAL_PLATFORM_TRANSCRIPT";
 // What a held call fails with once a signal ends its hold (the operation was
 // cancelled): its result or its last error.
 constexpr int kCancelledResult = 1223;
-// Apart from any status an agent gives its own failures, so that a typo in
-// the list cannot pass for the failure it meant to arm (env(1) uses it too).
-constexpr int kMalformedFaultsStatus = 125;
 
 // Platform calls that can be made to throw std::runtime_error or be held.
 enum class Call {
