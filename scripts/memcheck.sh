@@ -16,7 +16,7 @@ memcheck() {
 }
 
 tests=build/dev/tests
-for exe in umx_utils_tests umx_platform_tests umx_lock_tests umx_display_tests; do
+for exe in umx_utils_tests umx_platform_tests umx_lock_tests umx_display_tests umx_agent_check_tests; do
   echo "-- $exe"
   memcheck "$tests/$exe"
 done
