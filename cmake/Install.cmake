@@ -38,7 +38,7 @@ if(UMX_PLATFORM STREQUAL "local")
     EXPORT UMXClientLocalPlatformTargets
     LIBRARY DESTINATION ${UMX_LOCAL_PLATFORM_LIBDIR} PERMISSIONS ${umx_library_permissions}
       COMPONENT localplatform NAMELINK_SKIP)
-  install(DIRECTORY standins/kit/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/umxclient/localplatform
+  install(DIRECTORY localplatform/kit/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/umxclient/localplatform
     COMPONENT localplatform FILES_MATCHING PATTERN "*.h")
   install(EXPORT UMXClientLocalPlatformTargets
     NAMESPACE UMXClient::

@@ -9,7 +9,7 @@ echo "== clang-format (${#sources[@]} files) =="
 clang-format --dry-run --Werror "${sources[@]}"
 
 [ -f build/dev/compile_commands.json ] || cmake --preset dev >/dev/null
-mapfile -t units < <(git ls-files 'src/*.cpp' 'standins/*.cpp' 'examples/*.cpp')
+mapfile -t units < <(git ls-files 'src/*.cpp' 'localplatform/*.cpp' 'tools/*.cpp' 'examples/*.cpp')
 echo "== clang-tidy (${#units[@]} units) =="
 run-clang-tidy -quiet -p build/dev -j 2 "${units[@]/#/$PWD/}" >build/dev/clang-tidy.log 2>&1 || {
   grep -E 'warning:|error:' build/dev/clang-tidy.log | sort -u
