@@ -3,7 +3,7 @@
 # apt-get; otherwise it names what is missing and fails.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config abigail-tools lintian dpkg-dev jq "$@")
+packages=(cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config abigail-tools lintian dpkg-dev jq nlohmann-json3-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do
