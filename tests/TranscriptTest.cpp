@@ -1,6 +1,7 @@
 // The local platform's transcript of its calls and its hold of a call until
 // a signal: what the agent check learns from and cancels through.
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -186,6 +187,72 @@ TEST_F(Transcript, AFileThatCannotBeOpenedIsNamedOnceAndTheCallsGoOn) {
   EXPECT_EQ(err, "local platform: cannot open the transcript " + path +
                      ": No such file or directory; going on without it\n");
 }
+
+// A transcript path that another user could have planted: each is refused
+// with one line on stderr, written to never, and the calls go on.
+struct PlantedTranscript {
+  const char* name;
+  // Makes `path` the planted thing; false when this process cannot.
+  std::function<bool(const std::string& path, const std::string& folder)> plant;
+  const char* why;
+};
+
+void PrintTo(const PlantedTranscript& planted, std::ostream* out) { *out << planted.name; }
+
+class RefusedTranscript : public Transcript,
+                          public ::testing::WithParamInterface<PlantedTranscript> {};
+
+TEST_P(RefusedTranscript, IsNamedOnceAndLeftAlone) {
+  const std::string path = m_strFolder + "/transcript.jsonl";
+  if (!GetParam().plant(path, m_strFolder)) GTEST_SKIP() << "cannot plant it here";
+  setenv(RkLocalPlatform::kTranscriptVariable, path.c_str(), 1);
+  ::testing::internal::CaptureStderr();
+  RKPI_Focus::setFocusClientName("c");
+  RKPI_Focus::setFocusClientName("d");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  std::string expected = GetParam().why;
+  expected.replace(expected.find("{}"), 2, path);
+  EXPECT_EQ(err, "local platform: " + expected + "\n");
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    EXPECT_EQ(status.st_size, 0) << "a refused transcript was written";
+  }
+}
+
+bool PlantFile(const std::string& path, mode_t mode) {
+  std::ofstream(path).close();
+  return ::chmod(path.c_str(), mode) == 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Planted, RefusedTranscript,
+    ::testing::Values(
+        PlantedTranscript{"Link",
+                          [](const std::string& path, const std::string& folder) {
+                            return PlantFile(folder + "/victim", 0600) &&
+                                   ::symlink((folder + "/victim").c_str(), path.c_str()) == 0;
+                          },
+                          "cannot open the transcript {}: Too many levels of symbolic links; "
+                          "going on without it"},
+        PlantedTranscript{"Fifo",
+                          [](const std::string& path, const std::string&) {
+                            return ::mkfifo(path.c_str(), 0600) == 0;
+                          },
+                          // Opened without blocking, a FIFO with no reader fails at once.
+                          "cannot open the transcript {}: No such device or address; going on "
+                          "without it"},
+        PlantedTranscript{
+            "WritableByOthers",
+            [](const std::string& path, const std::string&) { return PlantFile(path, 0666); },
+            "refusing the transcript {}: others can write it; going on without it"},
+        PlantedTranscript{"AnotherUsersFile",
+                          [](const std::string& path, const std::string&) {
+                            return ::geteuid() == 0 && PlantFile(path, 0600) &&
+                                   ::chown(path.c_str(), 65534, 65534) == 0;
+                          },
+                          "refusing the transcript {}: it belongs to another user; going on "
+                          "without it"}),
+    [](const ::testing::TestParamInfo<PlantedTranscript>& planted) { return planted.param.name; });
 
 void IgnoreSignal(int) {}
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,8 +41,7 @@ class Transcript {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_bOpened) {
       m_bOpened = true;
-      m_fd = ::open(m_strPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-      if (m_fd < 0) Complain("open");
+      m_fd = Open();
     }
     if (m_fd < 0) return;
     const std::string strLine = "{\"seq\":" + std::to_string(++m_nSequence) +
@@ -59,6 +59,36 @@ class Transcript {
   }
 
  private:
+  // The transcript may be named by someone else's environment, so it is
+  // never reached through a link, never a FIFO or device that could block
+  // or leak, and never a file that another user owns or can change: each
+  // of those is refused once, and the process goes on without it.
+  int Open() const {
+    const int fd =
+        ::open(m_strPath.c_str(),
+               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+      Complain("open");
+      return -1;
+    }
+    struct stat status {};
+    const char* pszRefused = nullptr;
+    if (::fstat(fd, &status) != 0) {
+      pszRefused = std::strerror(errno);
+    } else if (!S_ISREG(status.st_mode)) {
+      pszRefused = "it is not a regular file";
+    } else if (status.st_uid != ::geteuid()) {
+      pszRefused = "it belongs to another user";
+    } else if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      pszRefused = "others can write it";
+    }
+    if (pszRefused == nullptr) return fd;
+    std::fprintf(stderr, "local platform: refusing the transcript %s: %s; going on without it\n",
+                 FXPrintableText(m_strPath).c_str(), pszRefused);
+    ::close(fd);
+    return -1;
+  }
+
   void Complain(const char* pszWhat) const {
     std::fprintf(stderr, "local platform: cannot %s the transcript %s: %s; going on without it\n",
                  pszWhat, FXPrintableText(m_strPath).c_str(), std::strerror(errno));
