@@ -152,11 +152,13 @@ TEST(AgentCheckEvidence, WholeJobTellsItsCallsFailuresOptionsAndResultsFolders) 
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_NE(problems[0].find("transcript line 6"), std::string::npos);
   const WholeJob whole =
-      LearnWholeJob(records, "JobId=1\nClientName=c\nJobId: 2\nSyntheticFull=0\n", "/r");
+      LearnWholeJob(records, "JobId=1\nClientName=c\nJobId: 2\nSyntheticFull=0\n", "/r",
+                    {{"clients/c/JobResults/RK_JobResults/1/summary.txt", 4}, {"log", 1}});
   EXPECT_EQ(whole.calls, (std::set<std::string>{"init", "getJobResultsDirectory", "getLastError"}));
   EXPECT_EQ(whole.failedCalls, (std::map<std::string, int>{{"getLastError", 1}}));
   EXPECT_EQ(whole.optionsRead, (std::set<std::string>{"-j", "-cn"}));
   EXPECT_EQ(whole.resultsFolders, (std::set<std::string>{"clients/c/JobResults"}));
+  EXPECT_EQ(whole.resultNames, (std::set<std::string>{"RK_JobResults/1/summary.txt"}));
 }
 
 const Scenario& Named(const std::vector<Scenario>& scenarios, const std::string& name) {
@@ -227,14 +229,30 @@ RunResult Ended(int status, const std::string& err = "failed\n") {
   return run;
 }
 
+// A run that exited 0 having been handed `folder` for its results and left
+// `summary` in it, after the calls in `transcript`.
+RunResult Done(const std::string& folder, const std::string& transcript = {},
+               const std::string& summary = "summary.txt") {
+  RunResult run = Ended(0);
+  run.root = "/r";
+  run.transcript = R"({"call":"getJobResultsDirectory","state":"returned","failed":false,)"
+                   R"("out":{"dir":"/r/)" +
+                   folder + "\"}}\n" + transcript;
+  if (!summary.empty()) run.files = {{folder + "/1/" + summary, 10}};
+  return run;
+}
+
 TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
   WholeJob whole;
   whole.calls = {"init", "getZentServerHostName"};
   whole.failedCalls = {{"getZentServerHostName", 1}};
   whole.resultsFolders = {"clients/c/JobResults"};
-  whole.files = {"clients/c/JobResults/1/summary.txt", "state/agent.log"};
+  whole.files = {"clients/c/JobResults/1/summary.txt", "state/agent.log",
+                 "clients/c/JobResults.log"};
+  whole.resultNames = {"1/summary.txt"};
   whole.optionsRead = {"-j", "-a"};
   const std::vector<Scenario> scenarios = MakeScenarios({"-j", "1", "-a", "2:17"}, &whole);
+  const Scenario& wholeJob = Named(scenarios, "whole-job");
   const Scenario& initFails = Named(scenarios, "fault:init=5:down");
   const Scenario& hostFails = Named(scenarios, "fault:hostname=31");
   const Scenario& malformed = Named(scenarios, "malformed:-j");
@@ -244,28 +262,42 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
   const std::string initFailed = R"({"call":"init","state":"returned","failed":true})";
   const std::string hostFailedOnce =
       R"({"call":"getZentServerHostName","state":"returned","failed":true})";
+  const std::string results = "clients/c/JobResults";
   RunResult timedOut = Ended(-9);
   timedOut.timedOut = true;
   RunResult cancelled = Ended(-15, "");
   cancelled.signalSent = true;
+  RunResult segfaultAfterTerm = Ended(-11);
+  segfaultAfterTerm.signalSent = true;
   RunResult notGone = timedOut;
   notGone.signalSent = true;
   RunResult cancelledButDone = Ended(0);
   cancelledButDone.signalSent = true;
   RunResult succeededAfterInit = Ended(0);
   succeededAfterInit.transcript = initFailed;
-  RunResult hostFailedAsInWholeJob = Ended(0);
-  hostFailedAsInWholeJob.transcript = hostFailedOnce;
-  RunResult hostFailedTwice = Ended(0);
-  hostFailedTwice.transcript = hostFailedOnce + "\n" + hostFailedOnce;
   RunResult leftSummary = Ended(1);
   leftSummary.files = {{"clients/c/JobResults/1/summary.txt", 10}};
   RunResult leftLog = Ended(1);
-  leftLog.files = {{"state/agent.log", 3}};
-  RunResult leftTemporary = Ended(0);
-  leftTemporary.files = {{"clients/c/JobResults/1/summary.txt.tmp", 3}};
+  leftLog.files = {{"state/agent.log", 3}, {"clients/c/JobResults.log", 3}};
   RunResult badTrace = Ended(2);
   badTrace.out = "JobId=1\nJobId: 1\n";
+  RunResult traceWithDel = Ended(2);
+  traceWithDel.out = "ClientName=c\x7f\n";
+  RunResult cutRecord = Ended(0);
+  cutRecord.transcript = initFailed.substr(0, 20);
+  RunResult transcriptPastCap = Done(results);
+  transcriptPastCap.transcriptCut = true;
+  RunResult transcriptNotAFile = Ended(1);
+  transcriptNotAFile.transcriptProblem = "the transcript cannot be read as a regular file";
+  RunResult leftChild = Ended(1);
+  leftChild.leftRunning = {"sleep 1000"};
+  RunResult keeperKilled = Ended(1);
+  keeperKilled.keeperLost = true;
+  RunResult tooManyFiles = Ended(1);
+  tooManyFiles.filesComplete = false;
+  RunResult otherClient = Done("clients/other/JobResults");
+  RunResult leftTemporary = Done(results);
+  leftTemporary.files.push_back({results + "/1/summary.txt.tmp", 3});
 
   const struct {
     const char* what;
@@ -277,20 +309,38 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
       {"a signal it was not sent", initFails, Ended(-11), Verdict::Crashed},
       {"the time limit", initFails, timedOut, Verdict::Hung},
       {"exit 0 after init failed", initFails, succeededAfterInit, Verdict::ReportedSuccess},
-      {"exit 0 after a failure the whole job met too", hostFails, hostFailedAsInWholeJob,
+      {"exit 0 after a failure the whole job met too", hostFails, Done(results, hostFailedOnce),
        Verdict::Passed},
-      {"exit 0 after one more failure", hostFails, hostFailedTwice, Verdict::ReportedSuccess},
-      {"exit 0 with no call failed", hostFails, Ended(0), Verdict::Passed},
-      {"exit 0 with a malformed job id", malformed, Ended(0), Verdict::ReportedSuccess},
-      {"exit 0 without an option", missing, Ended(0), Verdict::Passed},
+      {"exit 0 after one more failure", hostFails,
+       Done(results, hostFailedOnce + "\n" + hostFailedOnce), Verdict::ReportedSuccess},
+      {"exit 0 with no call failed", hostFails, Done(results), Verdict::Passed},
+      {"exit 0 with a malformed job id", malformed, Done(results), Verdict::ReportedSuccess},
+      {"exit 0 without an option", missing, Done(results), Verdict::Passed},
+      {"exit 0, results in another client's folder", missing, otherClient, Verdict::Passed},
+      {"exit 0 without the whole job's results", missing, Done(results, {}, ""),
+       Verdict::ReportedSuccess},
       {"nothing on stderr", initFails, Ended(3, " \n"), Verdict::FailedSilently},
       {"a result of the whole job after failing", initFails, leftSummary,
        Verdict::LeftPartialResults},
-      {"a file the whole job leaves too, outside the results", initFails, leftLog, Verdict::Passed},
+      {"files the whole job leaves too, outside the results and beside them", initFails, leftLog,
+       Verdict::Passed},
       {"a file the whole job does not leave, after success", missing, leftTemporary,
        Verdict::LeftPartialResults},
       {"a trace line out of form", missing, badTrace, Verdict::MalformedTrace},
+      {"DEL in a trace line", missing, traceWithDel, Verdict::MalformedTrace},
+      {"a record cut in the middle, then exit 0", hostFails, cutRecord,
+       Verdict::MalformedTranscript},
+      {"a transcript that is no regular file", initFails, transcriptNotAFile,
+       Verdict::MalformedTranscript},
+      {"exit 0 with a transcript longer than is read", hostFails, transcriptPastCap,
+       Verdict::CannotTell},
+      {"a child left running", initFails, leftChild, Verdict::LeftProcessesRunning},
+      {"its keeper killed", initFails, keeperKilled, Verdict::LeftProcessesRunning},
+      {"failed with more files than are read", initFails, tooManyFiles, Verdict::CannotTell},
+      {"the whole job with its results", wholeJob, Done(results), Verdict::Passed},
+      {"the whole job without results", wholeJob, Done(results, {}, ""), Verdict::LeftNoResults},
       {"gone by SIGTERM", cancel, cancelled, Verdict::Passed},
+      {"SIGSEGV after SIGTERM", cancel, segfaultAfterTerm, Verdict::Crashed},
       {"SIGTERM ignored", cancel, notGone, Verdict::NotGone},
       {"exit 0 after SIGTERM", cancel, cancelledButDone, Verdict::ReportedSuccess},
       {"ended before the held call", cancel, Ended(1), Verdict::NotReached},

@@ -272,6 +272,16 @@ std::string FirstLines(const std::string& text, int nLines) {
   return shown;
 }
 
+// Drops what a judged run's report no longer needs, so that the check's
+// memory does not grow with the number of scenarios: the outputs, but the
+// end of stderr, which shows why an agent crashed.
+void ForgetOutputs(RunResult& run) {
+  constexpr std::size_t kErrKept = 4096;
+  std::string().swap(run.out);
+  std::string().swap(run.transcript);
+  if (run.err.size() > kErrKept) run.err = run.err.substr(run.err.size() - kErrKept);
+}
+
 // Runs the scenarios not yet run, `jobs` at a time, printing each line of
 // the table in order once it and those before it are done.
 class Table {
@@ -423,9 +433,7 @@ int Run(const Options& options) {
     return CannotRun("the whole job made no platform call: " + program +
                      " does not run on the local platform");
   }
-  WholeJob learned = LearnWholeJob(records, whole.out, whole.root);
-  for (const LeftFile& file : whole.files)
-    learned.files.insert(file.path);
+  const WholeJob learned = LearnWholeJob(records, whole.out, whole.root, whole.files);
 
   for (Scenario& scenario : MakeScenarios(args, &learned)) {
     if (scenario.kind == Kind::WholeJob ||
@@ -451,8 +459,9 @@ int Run(const Options& options) {
     runScenario(result, n);
     if (result.ran) {
       result.judgement = Judge(result.scenario, result.run, learned, expectations);
+      ForgetOutputs(result.run);
     } else if (g_nStopSignal == 0) {
-      result.judgement = Judgement{Verdict::Crashed, result.run.startError, false, false};
+      result.judgement = Judgement{Verdict::Error, result.run.startError, false, false};
     } else {
       result.judgement = Judgement{Verdict::NotReached, "the check was stopped", true, false};
     }
@@ -477,6 +486,7 @@ int Run(const Options& options) {
     if (!json) return CannotRun("cannot write " + options.json);
   }
   if (!options.keep.empty()) std::printf("%s: outputs kept in %s\n", kProgram, base.c_str());
+  if (counts.errors != 0) return kExitCannotRun;
   return counts.failed == 0 ? kExitPassed : kExitFailed;
 }
 

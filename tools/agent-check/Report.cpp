@@ -92,6 +92,7 @@ Counts Count(const std::vector<ScenarioResult>& results) {
       ++counts.notReached;
     } else if (!result.judgement.passed) {
       ++counts.failed;
+      counts.errors += result.judgement.verdict == Verdict::Error ? 1 : 0;
     } else {
       ++counts.passed;
       counts.tolerated += result.judgement.tolerated ? 1 : 0;

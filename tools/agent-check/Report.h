@@ -35,6 +35,7 @@ struct Counts {
   int failed = 0;
   int notReached = 0;
   int tolerated = 0;
+  int errors = 0;  // of the failed: the check could not prepare or start them
 };
 Counts Count(const std::vector<ScenarioResult>& results);
 

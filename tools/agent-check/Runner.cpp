@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,10 +14,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <system_error>
 #include <utility>
 
 #include "Evidence.h"
+#include "Keeper.h"
 
 extern char** environ;  // NOLINT: the process's environment, handed on to the agent
 
@@ -28,6 +29,12 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How long a keeper told to kill everything is given before it is killed
+// itself; it only has to kill and reap.
+constexpr std::chrono::milliseconds kKeeperGrace{1500};
+// The processes named as left running, at most.
+constexpr std::size_t kMaxLeftNamed = 16;
 
 class Fd {
  public:
@@ -38,109 +45,129 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return m_fd; }
+  int release() { return std::exchange(m_fd, -1); }
 
  private:
   int m_fd;
 };
 
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&m_actions); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&m_actions); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &m_actions; }
-
- private:
-  posix_spawn_file_actions_t m_actions{};
-};
-
-class SpawnAttributes {
- public:
-  SpawnAttributes() { posix_spawnattr_init(&m_attributes); }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&m_attributes); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  posix_spawnattr_t* get() { return &m_attributes; }
-
- private:
-  posix_spawnattr_t m_attributes{};
-};
-
-// A started agent in a process group of its own. Whatever of the group
-// still runs is killed, and the agent reaped, when it goes.
-class AgentProcess {
- public:
-  explicit AgentProcess(pid_t pid) : m_pid(pid) {}
-  ~AgentProcess() {
-    if (m_pid > 0) (void)Reap();
-  }
-  AgentProcess(const AgentProcess&) = delete;
-  AgentProcess& operator=(const AgentProcess&) = delete;
-
-  // Kills the group (the agent too when it still runs) and gives the agent's
-  // wait status.
-  int Reap() {
-    ::kill(-m_pid, SIGKILL);
-    int nStatus = 0;
-    while (::waitpid(m_pid, &nStatus, 0) < 0 && errno == EINTR) {
+// A pipe whose ends are closed when it goes; either may be closed early.
+struct Pipe {
+  Pipe() {
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC) == 0) {
+      read = Fd(fds[0]).release();
+      write = fds[1];
     }
-    m_pid = -1;
-    return nStatus;
   }
-
- private:
-  pid_t m_pid;
+  ~Pipe() {
+    Close(read);
+    Close(write);
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  static void Close(int& fd) {
+    if (fd >= 0) ::close(std::exchange(fd, -1));
+  }
+  int read = -1;
+  int write = -1;
 };
 
-// Removes `path` and all below it, without following links, making each
-// folder the user's to change first: an agent may leave one that is not.
-void RemoveTree(const fs::path& path) {
-  std::error_code error;
-  if (fs::is_directory(fs::symlink_status(path, error))) {
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-      entries.push_back(it->path());
-    }
-    for (const fs::path& entry : entries)
-      RemoveTree(entry);
-  }
-  fs::remove(path, error);
+// Opens a new output file of the scenario's, for the agent to write and the
+// check to read back through the same descriptor, whatever the agent later
+// puts at its path.
+int CreateOutput(const std::string& path) {
+  return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-std::string ReadKept(const std::string& path) {
+// Up to `nCap` bytes of `fd` from its start; `bCut` when it holds more.
+std::string ReadCapped(int fd, std::size_t nCap, bool& bCut) {
   std::string text;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return text;
   char buffer[65536];
-  while (text.size() < kMaxKept) {
-    const ssize_t nRead = ::read(fd.get(), buffer, sizeof buffer);
+  while (text.size() <= nCap) {
+    const ssize_t nRead = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
     if (nRead < 0 && errno == EINTR) continue;
     if (nRead <= 0) break;
     text.append(buffer, static_cast<std::size_t>(nRead));
   }
-  if (text.size() > kMaxKept) text.resize(kMaxKept);
+  bCut = text.size() > nCap;
+  if (bCut) {
+    text.resize(nCap);
+    text.shrink_to_fit();
+  }
   return text;
 }
 
-std::vector<LeftFile> FilesUnder(const std::string& root) {
-  std::vector<LeftFile> files;
-  std::error_code error;
-  for (fs::recursive_directory_iterator
-           it(root, fs::directory_options::skip_permission_denied, error),
-       end;
-       !error && it != end; it.increment(error)) {
-    const fs::file_status status = it->symlink_status(error);
-    if (error || fs::is_directory(status)) continue;
-    const auto size = fs::is_regular_file(status) ? it->file_size(error) : 0;
-    files.push_back(LeftFile{fs::path(it->path()).lexically_relative(root).string(),
-                             error ? 0 : static_cast<long long>(size)});
+// The transcript is written by the agent's process, which may have put a
+// link, a FIFO or a device at its path: it is read only as a regular file
+// reached without a link, and never waited on. -1 with errno otherwise
+// (EFTYPE-like cases as EINVAL).
+int OpenTranscript(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return -1;
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    errno = EINVAL;
+    return -1;
   }
-  std::sort(files.begin(), files.end(),
-            [](const LeftFile& a, const LeftFile& b) { return a.path < b.path; });
-  return files;
+  return fd.release();
 }
+
+// The keepers now running, so that a sweep for the processes of a lost
+// keeper never takes one for a stray.
+std::mutex g_keepersMutex;
+std::set<pid_t> g_keepers;
+
+bool IsKeeper(pid_t pid) {
+  std::lock_guard<std::mutex> lock(g_keepersMutex);
+  return g_keepers.count(pid) != 0;
+}
+
+// A started keeper: killed and reaped, if it is still there, when it goes;
+// then, if the agent killed it, whatever the agent left behind is swept.
+class Keeper {
+ public:
+  explicit Keeper(const KeeperPlan& plan) {
+    static std::once_flag subreaper;
+    std::call_once(subreaper, BecomeSubreaper);
+    std::lock_guard<std::mutex> lock(g_keepersMutex);
+    m_pid = StartKeeper(plan);
+    if (m_pid > 0) g_keepers.insert(m_pid);
+  }
+  ~Keeper() {
+    if (m_pid <= 0) return;
+    int nStatus = 0;
+    pid_t reaped = 0;
+    for (int nTry = 0; nTry < 300 && (reaped = ::waitpid(m_pid, &nStatus, WNOHANG)) == 0; ++nTry)
+      ::poll(nullptr, 0, 5);
+    if (reaped == 0) {
+      ::kill(m_pid, SIGKILL);
+      while (::waitpid(m_pid, &nStatus, 0) < 0 && errno == EINTR) {
+      }
+      m_bLost = true;
+    }
+    {
+      std::lock_guard<std::mutex> lock(g_keepersMutex);
+      g_keepers.erase(m_pid);
+    }
+    if (m_bLost) {
+      static std::mutex sweeping;
+      std::lock_guard<std::mutex> lock(sweeping);
+      (void)KillStrayChildren(IsKeeper);
+    }
+  }
+  Keeper(const Keeper&) = delete;
+  Keeper& operator=(const Keeper&) = delete;
+
+  bool Started() const { return m_pid > 0; }
+  // The keeper went without its last word: the agent's processes may now
+  // be the check's children.
+  void Lost() { m_bLost = true; }
+
+ private:
+  pid_t m_pid = -1;
+  bool m_bLost = false;
+};
 
 // The environment the agent runs in: the check's own, with the local
 // platform's variables replaced by the scenario's.
@@ -164,24 +191,16 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-int OpenPidFd(pid_t pid) {
-#ifdef SYS_pidfd_open
-  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-  (void)pid;
-  return -1;
-#endif
-}
-
 // Reads what was added to the transcript since `offset`; true once a
 // complete line records a held call.
 bool ShowsHeldCall(const std::string& path, std::size_t& offset) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd fd(OpenTranscript(path));
   std::string added;
   char buffer[4096];
   ssize_t nRead = 0;
-  while (fd.get() >= 0 && (nRead = ::pread(fd.get(), buffer, sizeof buffer,
-                                           static_cast<off_t>(offset + added.size()))) > 0) {
+  while (fd.get() >= 0 && offset + added.size() < kMaxTranscript &&
+         (nRead = ::pread(fd.get(), buffer, sizeof buffer,
+                          static_cast<off_t>(offset + added.size()))) > 0) {
     added.append(buffer, static_cast<std::size_t>(nRead));
   }
   const std::size_t nComplete = added.rfind('\n');
@@ -191,11 +210,6 @@ bool ShowsHeldCall(const std::string& path, std::size_t& offset) {
   const std::vector<CallRecord> records = ReadTranscript(added.substr(0, nComplete), problems);
   return std::any_of(records.begin(), records.end(),
                      [](const CallRecord& record) { return record.state == "held"; });
-}
-
-// Opens a new output file of the scenario's, for the agent to write.
-int CreateOutput(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
 }  // namespace
@@ -254,98 +268,133 @@ RunResult RunAgent(const RunRequest& request) {
   result.outPath = request.folder + "/stdout";
   result.errPath = request.folder + "/stderr";
   result.transcriptPath = request.folder + "/transcript.jsonl";
+  const auto fail = [&result, &request](const std::string& what) {
+    result.startError = "cannot " + what + " in " + request.folder + ": " + std::strerror(errno);
+    return result;
+  };
   Fd out(CreateOutput(result.outPath));
   Fd err(CreateOutput(result.errPath));
   Fd transcript(CreateOutput(result.transcriptPath));
-  if (::mkdir(result.root.c_str(), 0700) != 0 || ::mkdir(work.c_str(), 0700) != 0 ||
-      out.get() < 0 || err.get() < 0 || transcript.get() < 0) {
-    result.startError = "cannot prepare " + request.folder + ": " + std::strerror(errno);
-    return result;
+  if (out.get() < 0 || err.get() < 0 || transcript.get() < 0) return fail("create the outputs");
+  if (::mkdir(result.root.c_str(), 0700) != 0 || ::mkdir(work.c_str(), 0700) != 0) {
+    return fail("make the root and working folders");
   }
   // Watched before the agent starts, so that no record escapes the watch.
   Fd watch(request.cancel ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1);
   if (watch.get() >= 0) ::inotify_add_watch(watch.get(), result.transcriptPath.c_str(), IN_MODIFY);
-
-  SpawnActions actions;
-  posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(actions.get(), out.get(), 1);
-  posix_spawn_file_actions_adddup2(actions.get(), err.get(), 2);
-  posix_spawn_file_actions_addchdir_np(actions.get(), work.c_str());
-  SpawnAttributes attributes;
-  sigset_t none;
-  sigset_t all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setflags(attributes.get(),
-                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  posix_spawnattr_setpgroup(attributes.get(), 0);
-  posix_spawnattr_setsigmask(attributes.get(), &none);
-  posix_spawnattr_setsigdefault(attributes.get(), &all);
 
   std::vector<std::string> argv{request.program};
   argv.insert(argv.end(), request.args.begin(), request.args.end());
   std::vector<std::string> environment = AgentEnvironment(request, result);
   std::vector<char*> argvPointers = Pointers(argv);
   std::vector<char*> environmentPointers = Pointers(environment);
+  Pipe control;
+  Pipe report;
+  if (control.read < 0 || report.read < 0) return fail("make a pipe");
 
   const Clock::time_point start = Clock::now();
-  const Clock::time_point deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                                 std::chrono::duration<double>(request.timeLimit));
-  pid_t nPid = 0;
-  if (const int nError =
-          posix_spawn(&nPid, request.program.c_str(), actions.get(), attributes.get(),
-                      argvPointers.data(), environmentPointers.data())) {
-    result.startError = "cannot run " + request.program + ": " + std::strerror(nError);
-    return result;
-  }
+  Clock::time_point deadline = start + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(request.timeLimit));
+  Keeper keeper(KeeperPlan{request.program.c_str(), argvPointers.data(), environmentPointers.data(),
+                           work.c_str(), control.read, report.write, out.get(), err.get()});
+  if (!keeper.Started()) return fail("start the agent's keeper");
+  Pipe::Close(control.read);
+  Pipe::Close(report.write);
 
-  // Waits for the agent to end without reaping it, so that its process group
-  // stays its own until the rest of the group is killed.
-  AgentProcess agent(nPid);
-  Fd pidfd(OpenPidFd(nPid));
+  bool bKillSent = false;
+  const auto send = [&control](char command) { (void)!::write(control.write, &command, 1); };
+  const auto killAll = [&] {
+    send(kKeeperKill);
+    bKillSent = true;
+    deadline = Clock::now() + kKeeperGrace;
+  };
+  bool bDone = false;
+  std::string received;
   std::size_t nTranscriptRead = 0;
-  for (;;) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(nPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == nPid) {
-      break;
-    }
+  while (!bDone) {
     const Clock::time_point now = Clock::now();
     if (now >= deadline) {
+      if (bKillSent) {
+        keeper.Lost();  // it did not end in its grace: it is killed, and its strays swept
+        break;
+      }
       result.timedOut = true;
-      break;
+      killAll();
     }
     auto nWait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-    // Without a pidfd, or an inotify watch when one is needed, look again soon.
-    if (pidfd.get() < 0 || (request.cancel && watch.get() < 0))
-      nWait = std::min<long long>(nWait, 10);
-    pollfd fds[] = {{pidfd.get(), POLLIN, 0},
-                    {result.signalSent ? -1 : watch.get(), POLLIN, 0},
-                    {request.stopFd, POLLIN, 0}};
-    if (::poll(fds, 3, static_cast<int>(nWait)) > 0 && (fds[2].revents & POLLIN) != 0) {
-      result.stopped = true;
+    const bool bWatching = request.cancel && !result.signalSent && !bKillSent;
+    if (bWatching && watch.get() < 0) nWait = std::min<long long>(nWait, 10);
+    pollfd fds[] = {{report.read, POLLIN, 0},
+                    {bWatching ? watch.get() : -1, POLLIN, 0},
+                    {bKillSent ? -1 : request.stopFd, POLLIN, 0}};
+    if (::poll(fds, 3, static_cast<int>(std::max<long long>(nWait, 0))) < 0 && errno != EINTR) {
       break;
     }
-    if (request.cancel && !result.signalSent) {
+    if ((fds[2].revents & POLLIN) != 0) {
+      result.stopped = true;
+      killAll();
+    }
+    if ((fds[0].revents & (POLLIN | POLLHUP)) != 0) {
+      char buffer[sizeof(KeeperMessage) * 8];
+      const ssize_t nRead = ::read(report.read, buffer, sizeof buffer);
+      if (nRead == 0) {
+        keeper.Lost();  // the pipe closed before its last word: the agent killed it
+        break;
+      }
+      if (nRead > 0) received.append(buffer, static_cast<std::size_t>(nRead));
+      for (; received.size() >= sizeof(KeeperMessage); received.erase(0, sizeof(KeeperMessage))) {
+        KeeperMessage message;
+        std::memcpy(&message, received.data(), sizeof message);
+        message.text[sizeof message.text - 1] = '\0';
+        switch (message.kind) {
+          case KeeperMessage::kStartFailed:
+            result.startError =
+                "cannot run " + request.program + ": " + std::strerror(message.value);
+            break;
+          case KeeperMessage::kExited:
+            result.exited = WIFEXITED(message.value);
+            result.status = result.exited ? WEXITSTATUS(message.value) : 0;
+            result.signal = WIFSIGNALED(message.value) ? WTERMSIG(message.value) : 0;
+            result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            break;
+          case KeeperMessage::kLeft:
+            if (result.leftRunning.size() < kMaxLeftNamed)
+              result.leftRunning.emplace_back(message.text);
+            break;
+          case KeeperMessage::kDone:
+            bDone = true;
+            break;
+          default:
+            break;
+        }
+      }
+    }
+    if (bWatching) {
       char events[4096];
       while (watch.get() >= 0 && ::read(watch.get(), events, sizeof events) > 0) {
       }
       if (ShowsHeldCall(result.transcriptPath, nTranscriptRead)) {
-        ::kill(nPid, SIGTERM);
+        send(kKeeperTerminate);
         result.signalSent = true;
       }
     }
   }
-  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const int nStatus = agent.Reap();
-  result.exited = WIFEXITED(nStatus);
-  result.status = result.exited ? WEXITSTATUS(nStatus) : 0;
-  result.signal = WIFSIGNALED(nStatus) ? WTERMSIG(nStatus) : 0;
+  if (result.seconds == 0)
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (!bDone) result.keeperLost = !result.stopped && !result.timedOut;
+  Pipe::Close(control.write);  // a keeper still there kills all and goes
 
-  result.out = ReadKept(result.outPath);
-  result.err = ReadKept(result.errPath);
-  result.transcript = ReadKept(result.transcriptPath);
-  result.files = FilesUnder(result.root);
+  result.out = ReadCapped(out.get(), kMaxOut, result.outCut);
+  result.err = ReadCapped(err.get(), kMaxErr, result.errCut);
+  if (Fd fd(OpenTranscript(result.transcriptPath)); fd.get() >= 0) {
+    result.transcript = ReadCapped(fd.get(), kMaxTranscript, result.transcriptCut);
+  } else {
+    result.transcriptProblem =
+        std::string("the transcript cannot be read as a regular file: ") + std::strerror(errno);
+  }
+  FileListing listing = ListFiles(result.root, kMaxFiles);
+  result.files = std::move(listing.files);
+  result.filesComplete = listing.complete;
   return result;
 }
 

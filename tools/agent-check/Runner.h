@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Tree.h"
+
 namespace AgentCheck {
 
 // A folder made for the check (mode 0700) and removed with all it holds when
@@ -43,28 +45,34 @@ struct RunRequest {
   int stopFd = -1;  // readable once the check must stop: the agent is killed then
 };
 
-// A file (anything but a folder) under the root, relative to it.
-struct LeftFile {
-  std::string path;
-  long long size;
-};
-
 struct RunResult {
-  std::string startError;  // the agent could not be started; empty: it ran
+  std::string startError;  // the check could not prepare or start the agent; empty: it ran
   bool exited = false;     // exit status in `status`; else killed by `signal`
   int status = 0;
   int signal = 0;
   bool timedOut = false;    // still running at the time limit, and killed
   bool signalSent = false;  // cancel: SIGTERM was sent while a call was held
   bool stopped = false;     // killed because the check had to stop
+  bool keeperLost = false;  // the agent killed the process that watched it
   double seconds = 0;
-  std::string out, err, transcript;  // at most kMaxKept bytes of each
+  // At most kMaxOut, kMaxErr and kMaxTranscript bytes of each; a flag says
+  // whether the output was longer (or, for the transcript, no regular file).
+  std::string out, err, transcript;
+  bool outCut = false, errCut = false, transcriptCut = false;
+  std::string transcriptProblem;  // why the transcript could not be read; empty: it was
   std::vector<LeftFile> files;
+  bool filesComplete = true;  // false: more than kMaxFiles entries, the rest unseen
+  // The command lines of the processes the agent left running when it ended.
+  std::vector<std::string> leftRunning;
   std::string root, outPath, errPath, transcriptPath;
 };
 
-// Kept of each output; an agent may write more.
-constexpr std::size_t kMaxKept = 8 << 20;
+// What the check reads of each output and of the tree the agent left: an
+// agent may write more, and is judged "cannot tell" where that matters.
+constexpr std::size_t kMaxOut = 1 << 20;
+constexpr std::size_t kMaxErr = 256 << 10;
+constexpr std::size_t kMaxTranscript = 4 << 20;
+constexpr std::size_t kMaxFiles = 20000;
 
 RunResult RunAgent(const RunRequest& request);
 

@@ -113,10 +113,13 @@ const char* KindName(Kind kind) {
   return "unknown";
 }
 
+// The client name holds a space, a non-ASCII letter and a control
+// character, so that an agent that prints option values raw shows a
+// forged or broken trace line.
 std::vector<std::string> DefaultCommandLine() {
   return {"-j",       "1234",
           "-a",       "2:17",
-          "-cn",      "localclient",
+          "-cn",      "local client\xc3\xa9\x1b",
           "-qs",      "zentserver.localdomain",
           "-jt",      "token-agent-check",
           "-vm",      "vm01",
@@ -124,19 +127,48 @@ std::vector<std::string> DefaultCommandLine() {
           "-snapjid", "1233"};
 }
 
+std::set<std::string> ResultsFolders(const std::vector<CallRecord>& records,
+                                     const std::string& root) {
+  std::set<std::string> folders;
+  for (const CallRecord& record : records) {
+    if (record.state != "held" && !record.failed &&
+        record.outDir.compare(0, root.size(), root) == 0 &&
+        (record.outDir.size() == root.size() || record.outDir[root.size()] == '/')) {
+      folders.insert(record.outDir.substr(std::min(root.size() + 1, record.outDir.size())));
+    }
+  }
+  return folders;
+}
+
+std::set<std::string> ResultNames(const std::vector<LeftFile>& files,
+                                  const std::set<std::string>& folders) {
+  std::set<std::string> names;
+  for (const LeftFile& file : files) {
+    std::size_t nDeepest = std::string::npos;
+    for (const std::string& folder : folders) {
+      const bool bUnder = folder.empty() || (file.path.size() > folder.size() &&
+                                             file.path.compare(0, folder.size(), folder) == 0 &&
+                                             file.path[folder.size()] == '/');
+      const std::size_t nStart = folder.empty() ? 0 : folder.size() + 1;
+      if (bUnder && (nDeepest == std::string::npos || nStart > nDeepest)) nDeepest = nStart;
+    }
+    if (nDeepest != std::string::npos) names.insert(file.path.substr(nDeepest));
+  }
+  return names;
+}
+
 WholeJob LearnWholeJob(const std::vector<CallRecord>& records, std::string_view out,
-                       const std::string& root) {
+                       const std::string& root, const std::vector<LeftFile>& files) {
   WholeJob whole;
   for (const CallRecord& record : records) {
     if (record.state == "held") continue;
     whole.calls.insert(record.call);
     if (record.failed) ++whole.failedCalls[record.call];
-    if (!record.failed && record.outDir.compare(0, root.size(), root) == 0 &&
-        (record.outDir.size() == root.size() || record.outDir[root.size()] == '/')) {
-      whole.resultsFolders.insert(
-          record.outDir.substr(std::min(root.size() + 1, record.outDir.size())));
-    }
   }
+  whole.resultsFolders = ResultsFolders(records, root);
+  for (const LeftFile& file : files)
+    whole.files.insert(file.path);
+  whole.resultNames = ResultNames(files, whole.resultsFolders);
   for (const std::string_view line : Lines(out)) {
     const std::optional<TraceLine> trace = ReadTraceLine(line);
     if (trace && trace->wellFormed && !OptionOfTraceKey(trace->key).empty()) {

@@ -2,9 +2,11 @@
 
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <map>
+#include <set>
 #include <utility>
 
 namespace AgentCheck {
@@ -18,8 +20,13 @@ constexpr std::pair<Verdict, std::pair<const char*, const char*>> kVerdicts[] = 
     {Verdict::Crashed, {"crashed", "crashed"}},
     {Verdict::ReportedSuccess, {"reported-success", "reported success"}},
     {Verdict::FailedSilently, {"failed-silently", "failed silently"}},
+    {Verdict::LeftProcessesRunning, {"left-processes-running", "left processes running"}},
+    {Verdict::MalformedTranscript, {"malformed-transcript", "malformed transcript"}},
     {Verdict::LeftPartialResults, {"left-partial-results", "left partial results"}},
+    {Verdict::LeftNoResults, {"left-no-results", "left no results"}},
     {Verdict::MalformedTrace, {"malformed-trace", "malformed trace"}},
+    {Verdict::CannotTell, {"cannot-tell", "cannot tell"}},
+    {Verdict::Error, {"error", "error"}},
 };
 
 using Finding = std::pair<Verdict, std::string>;
@@ -38,10 +45,9 @@ bool IsUnder(const std::string& path, const std::string& folder) {
 }
 
 // The platform call whose failures outnumber the whole job's, if one does.
-std::string CallThatFailed(const RunResult& run, const WholeJob& whole) {
-  std::vector<std::string> problems;
+std::string CallThatFailed(const std::vector<CallRecord>& records, const WholeJob& whole) {
   std::map<std::string, int> failed;
-  for (const CallRecord& record : ReadTranscript(run.transcript, problems)) {
+  for (const CallRecord& record : records) {
     if (!record.failed) continue;
     const auto known = whole.failedCalls.find(record.call);
     if (++failed[record.call] > (known == whole.failedCalls.end() ? 0 : known->second)) {
@@ -51,15 +57,38 @@ std::string CallThatFailed(const RunResult& run, const WholeJob& whole) {
   return {};
 }
 
+// A run that reports success leaves in its results folders every file the
+// whole job leaves in its own.
+std::optional<Finding> MissingResults(const RunResult& run, const std::vector<CallRecord>& records,
+                                      const WholeJob& whole) {
+  const std::set<std::string> names = ResultNames(run.files, ResultsFolders(records, run.root));
+  for (const std::string& name : whole.resultNames) {
+    if (names.count(name) != 0) continue;
+    if (!run.filesComplete) {
+      return Finding{Verdict::CannotTell, "exit 0, and more than " + std::to_string(kMaxFiles) +
+                                              " entries under the root, the rest unseen"};
+    }
+    return Finding{Verdict::ReportedSuccess,
+                   "exit 0 but left no " + name + " in its results, which the whole job leaves"};
+  }
+  return std::nullopt;
+}
+
 // Exit 0 that tells the job manager the job was done when it cannot have been.
 std::optional<Finding> FalseSuccess(const Scenario& scenario, const RunResult& run,
-                                    const WholeJob& whole) {
+                                    const std::vector<CallRecord>& records, const WholeJob& whole) {
   if (!run.exited || run.status != 0) return std::nullopt;
   switch (scenario.kind) {
     case Kind::Fault: {
-      const std::string call = CallThatFailed(run, whole);
-      if (call.empty()) return std::nullopt;
-      return Finding{Verdict::ReportedSuccess, "exit 0 after " + call + " failed"};
+      const std::string call = CallThatFailed(records, whole);
+      if (!call.empty())
+        return Finding{Verdict::ReportedSuccess, "exit 0 after " + call + " failed"};
+      if (run.transcriptCut) {
+        return Finding{Verdict::CannotTell, "exit 0, and the transcript is longer than the " +
+                                                std::to_string(kMaxTranscript >> 20) +
+                                                " MiB read of it"};
+      }
+      return MissingResults(run, records, whole);
     }
     case Kind::Cancellation:
       return Finding{Verdict::ReportedSuccess,
@@ -67,9 +96,16 @@ std::optional<Finding> FalseSuccess(const Scenario& scenario, const RunResult& r
                                     : std::string("exit 0")};
     case Kind::MalformedNumber:
       return Finding{Verdict::ReportedSuccess, "exit 0 with " + scenario.description};
-    default:
+    case Kind::WholeJob:
       return std::nullopt;
+    default:
+      return MissingResults(run, records, whole);
   }
+}
+
+bool InResults(const std::string& path, const WholeJob& whole) {
+  return std::any_of(whole.resultsFolders.begin(), whole.resultsFolders.end(),
+                     [&path](const std::string& folder) { return IsUnder(path, folder); });
 }
 
 // A failed job leaves nothing in the results folders and nothing elsewhere
@@ -78,9 +114,7 @@ std::optional<Finding> FalseSuccess(const Scenario& scenario, const RunResult& r
 std::optional<Finding> PartialResults(const RunResult& run, const WholeJob& whole) {
   const bool bFailed = !run.exited || run.status != 0;
   for (const LeftFile& file : run.files) {
-    bool bInResults = false;
-    for (const std::string& folder : whole.resultsFolders)
-      bInResults |= IsUnder(file.path, folder);
+    const bool bInResults = InResults(file.path, whole);
     const bool bWholeLeavesIt = whole.files.count(file.path) != 0;
     if ((bFailed && (bInResults || !bWholeLeavesIt)) || (bInResults && !bWholeLeavesIt)) {
       return Finding{Verdict::LeftPartialResults,
@@ -90,12 +124,37 @@ std::optional<Finding> PartialResults(const RunResult& run, const WholeJob& whol
                          (bWholeLeavesIt ? "writes" : "does not leave")};
     }
   }
+  if (bFailed && !run.filesComplete) {
+    return Finding{Verdict::CannotTell, "failed (" + ExitText(run) + ") and left more than " +
+                                            std::to_string(kMaxFiles) +
+                                            " entries under the root, the rest unseen"};
+  }
   return std::nullopt;
+}
+
+// The whole job shows what a done job leaves: something in its results.
+std::optional<Finding> NoResults(const RunResult& run, const WholeJob& whole) {
+  if (std::any_of(run.files.begin(), run.files.end(),
+                  [&whole](const LeftFile& file) { return InResults(file.path, whole); })) {
+    return std::nullopt;
+  }
+  return Finding{Verdict::LeftNoResults,
+                 whole.resultsFolders.empty()
+                     ? std::string("exit 0, and the platform named no "
+                                   "results directory to it")
+                     : "exit 0 but left nothing in " + *whole.resultsFolders.begin()};
+}
+
+// `text` without a last line that a cap cut.
+std::string_view WithoutCutLine(std::string_view text, bool bCut) {
+  if (!bCut) return text;
+  const std::size_t nEnd = text.rfind('\n');
+  return nEnd == std::string_view::npos ? std::string_view() : text.substr(0, nEnd + 1);
 }
 
 std::optional<Finding> MalformedTrace(const RunResult& run) {
   int nLine = 0;
-  for (const std::string_view line : Lines(run.out)) {
+  for (const std::string_view line : Lines(WithoutCutLine(run.out, run.outCut))) {
     ++nLine;
     const std::optional<TraceLine> trace = ReadTraceLine(line);
     if (trace && !trace->wellFormed) {
@@ -110,6 +169,13 @@ std::optional<Finding> MalformedTrace(const RunResult& run) {
   return std::nullopt;
 }
 
+std::string LeftRunningText(const RunResult& run) {
+  std::string text = std::to_string(run.leftRunning.size()) + " running when it ended:";
+  for (const std::string& command : run.leftRunning)
+    text += (text.back() == ':' ? " " : "; ") + command;
+  return text;
+}
+
 // Every failure the run shows, the first most telling.
 std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
                               const WholeJob& whole) {
@@ -121,16 +187,35 @@ std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
     }
     return {{Verdict::Hung, "still running when the time limit ended"}};
   }
+  if (run.keeperLost) {
+    return {{Verdict::LeftProcessesRunning,
+             "killed the check's process that watched it; all it left was killed"}};
+  }
+  std::vector<std::string> problems;
+  const std::vector<CallRecord> records =
+      ReadTranscript(WithoutCutLine(run.transcript, run.transcriptCut), problems);
+  if (!run.transcriptProblem.empty()) problems.insert(problems.begin(), run.transcriptProblem);
+
   std::vector<Finding> findings;
   if (!run.exited && !(bCancel && run.signalSent && run.signal == SIGTERM)) {
     findings.emplace_back(Verdict::Crashed, ExitText(run));
-  } else if (std::optional<Finding> finding = FalseSuccess(scenario, run, whole)) {
+  } else if (!problems.empty()) {
+    findings.emplace_back(Verdict::MalformedTranscript, problems.front());
+  } else if (std::optional<Finding> finding = FalseSuccess(scenario, run, records, whole)) {
     findings.push_back(std::move(*finding));
   } else if (run.exited && run.status != 0 && IsBlank(run.err)) {
     findings.emplace_back(Verdict::FailedSilently, ExitText(run) + " with nothing on stderr");
   }
+  if (!run.leftRunning.empty()) {
+    findings.emplace_back(Verdict::LeftProcessesRunning, LeftRunningText(run));
+  }
   if (std::optional<Finding> finding = PartialResults(run, whole)) {
     findings.push_back(std::move(*finding));
+  }
+  if (scenario.kind == Kind::WholeJob) {
+    if (std::optional<Finding> finding = NoResults(run, whole)) {
+      findings.push_back(std::move(*finding));
+    }
   }
   if (std::optional<Finding> finding = MalformedTrace(run)) findings.push_back(std::move(*finding));
   return findings;

@@ -21,8 +21,13 @@ enum class Verdict {
   Crashed,
   ReportedSuccess,
   FailedSilently,
+  LeftProcessesRunning,
+  MalformedTranscript,
   LeftPartialResults,
+  LeftNoResults,
   MalformedTrace,
+  CannotTell,  // what the judgement needed was past a cap
+  Error,       // the check itself could not prepare or start the scenario
 };
 // "reported-success", as the report and the expectations file name it.
 const char* VerdictName(Verdict verdict);
