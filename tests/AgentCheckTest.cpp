@@ -287,6 +287,9 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
   cutRecord.transcript = initFailed.substr(0, 20);
   RunResult transcriptPastCap = Done(results);
   transcriptPastCap.transcriptCut = true;
+  RunResult hugeLine = Ended(1);
+  hugeLine.transcript = std::string(1 << 17, 'x');
+  hugeLine.transcriptCut = true;
   RunResult transcriptNotAFile = Ended(1);
   transcriptNotAFile.transcriptProblem = "the transcript cannot be read as a regular file";
   RunResult leftChild = Ended(1);
@@ -329,6 +332,8 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
       {"a trace line out of form", missing, badTrace, Verdict::MalformedTrace},
       {"DEL in a trace line", missing, traceWithDel, Verdict::MalformedTrace},
       {"a record cut in the middle, then exit 0", hostFails, cutRecord,
+       Verdict::MalformedTranscript},
+      {"a line longer than any record, cut at the cap", initFails, hugeLine,
        Verdict::MalformedTranscript},
       {"a transcript that is no regular file", initFails, transcriptNotAFile,
        Verdict::MalformedTranscript},

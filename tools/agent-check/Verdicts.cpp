@@ -195,6 +195,14 @@ std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
   const std::vector<CallRecord> records =
       ReadTranscript(WithoutCutLine(run.transcript, run.transcriptCut), problems);
   if (!run.transcriptProblem.empty()) problems.insert(problems.begin(), run.transcriptProblem);
+  // A record of the local platform is far shorter than this: a longer line
+  // is no record, wherever it would have ended.
+  constexpr std::size_t kMaxRecord = 64 << 10;
+  const std::size_t nKept = WithoutCutLine(run.transcript, run.transcriptCut).size();
+  if (run.transcript.size() - nKept > kMaxRecord) {
+    problems.insert(problems.begin(), "the transcript's last line is longer than " +
+                                          std::to_string(kMaxRecord >> 10) + " KiB");
+  }
 
   std::vector<Finding> findings;
   if (!run.exited && !(bCancel && run.signalSent && run.signal == SIGTERM)) {
