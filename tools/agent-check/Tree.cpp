@@ -26,8 +26,8 @@ struct Level {
 
 // Visits every entry under `root` depth first, one folder open at a time.
 // `file(folderFd, name, relativePath, status)` is called for each entry
-// that is no folder; `leave(parentFd, name)` once a folder below the root
-// has been visited in full. Stops after `nMaxEntries` entries; false then.
+// that is no folder, and stops the walk by returning false; `leave(parentFd, name)` once a folder
+// below the root has been visited in full. Stops after `nMaxEntries` entries; false then.
 template <typename OnFile, typename OnLeave>
 bool Walk(const std::string& root, std::size_t nMaxEntries, bool bMakeWritable, OnFile file,
           OnLeave leave) {
@@ -58,8 +58,8 @@ bool Walk(const std::string& root, std::size_t nMaxEntries, bool bMakeWritable, 
         if (::fstatat(fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(status.st_mode)) {
           level.folders.push_back(name);
-        } else {
-          file(fd, name, relative.empty() ? name : relative + "/" + name, status);
+        } else if (!file(fd, name, relative.empty() ? name : relative + "/" + name, status)) {
+          bComplete = false;
         }
       }
       if (!bComplete) level.folders.clear();
@@ -93,12 +93,18 @@ bool Walk(const std::string& root, std::size_t nMaxEntries, bool bMakeWritable, 
 }  // namespace
 
 FileListing ListFiles(const std::string& root, std::size_t nMaxEntries) {
+  // Deep folders make long paths: their total is bounded too.
+  constexpr std::size_t kMaxPathBytes = 8 << 20;
+  std::size_t nPathBytes = 0;
   FileListing listing;
   listing.complete = Walk(
       root, nMaxEntries, false,
-      [&listing](int, const std::string&, std::string path, const struct stat& status) {
+      [&](int, const std::string&, std::string path, const struct stat& status) {
+        nPathBytes += path.size();
+        if (nPathBytes > kMaxPathBytes) return false;
         listing.files.push_back(LeftFile{
             std::move(path), S_ISREG(status.st_mode) ? static_cast<long long>(status.st_size) : 0});
+        return true;
       },
       [](int, const std::string&) {});
   std::sort(listing.files.begin(), listing.files.end(),
@@ -118,6 +124,7 @@ void RemoveTree(const std::string& path) {
       path, static_cast<std::size_t>(-1), true,
       [](int folder, const std::string& name, const std::string&, const struct stat&) {
         (void)::unlinkat(folder, name.c_str(), 0);
+        return true;
       },
       [](int parent, const std::string& name) {
         (void)::unlinkat(parent, name.c_str(), AT_REMOVEDIR);

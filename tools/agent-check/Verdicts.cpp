@@ -31,6 +31,11 @@ constexpr std::pair<Verdict, std::pair<const char*, const char*>> kVerdicts[] = 
 
 using Finding = std::pair<Verdict, std::string>;
 
+std::string PastTheWalk() {
+  return "left more under the root than the check reads (" + std::to_string(kMaxFiles) +
+         " entries, or 8 MiB of paths); the rest is unseen";
+}
+
 std::string ExitText(const RunResult& run) {
   return run.exited ? "exit " + std::to_string(run.status) : "killed by " + SignalName(run.signal);
 }
@@ -65,8 +70,7 @@ std::optional<Finding> MissingResults(const RunResult& run, const std::vector<Ca
   for (const std::string& name : whole.resultNames) {
     if (names.count(name) != 0) continue;
     if (!run.filesComplete) {
-      return Finding{Verdict::CannotTell, "exit 0, and more than " + std::to_string(kMaxFiles) +
-                                              " entries under the root, the rest unseen"};
+      return Finding{Verdict::CannotTell, "exit 0, and " + PastTheWalk()};
     }
     return Finding{Verdict::ReportedSuccess,
                    "exit 0 but left no " + name + " in its results, which the whole job leaves"};
@@ -125,9 +129,7 @@ std::optional<Finding> PartialResults(const RunResult& run, const WholeJob& whol
     }
   }
   if (bFailed && !run.filesComplete) {
-    return Finding{Verdict::CannotTell, "failed (" + ExitText(run) + ") and left more than " +
-                                            std::to_string(kMaxFiles) +
-                                            " entries under the root, the rest unseen"};
+    return Finding{Verdict::CannotTell, "failed (" + ExitText(run) + ") and " + PastTheWalk()};
   }
   return std::nullopt;
 }
