@@ -140,8 +140,6 @@ namespace {
 
 // The failure controls that `settings` arms, in the fault list's own words.
 std::string Armed(const Settings& s) {
-  const char* const kCallNames[] = {"init",      "hostname", "resultsdir", "appid",
-                                    "getclient", "getname",  "subclient"};
   std::ostringstream armed;
   if (s.initFailure) {
     armed << " init=" << s.initFailure->code << ':' << s.initFailure->text.value_or("(null)");
@@ -154,9 +152,9 @@ std::string Armed(const Settings& s) {
   if (s.getNameResult != 0) armed << " getname=" << s.getNameResult;
   if (s.subclientDirResult != 0) armed << " subclient=" << s.subclientDirResult;
   for (Call call : s.throwingCalls)
-    armed << " throw=" << kCallNames[static_cast<int>(call)];
+    armed << " throw=" << RkLocalPlatform::NamesOf(call).faultName;
   for (const auto& held : s.heldCalls)
-    armed << " hold=" << kCallNames[static_cast<int>(held.first)];
+    armed << " hold=" << RkLocalPlatform::NamesOf(held.first).faultName;
   if (s.unterminatedDirectories) armed << " unterminated";
   if (s.scribbleOnScratchBuffers) armed << " scribble";
   return armed.str().empty() ? "" : armed.str().substr(1);

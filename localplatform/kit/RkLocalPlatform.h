@@ -9,6 +9,7 @@
 
 #include "RkJobClient.h"
 #include "RkJobClientExport.h"
+#include "RkPlatformCalls.h"
 
 namespace RkLocalPlatform {
 
@@ -40,17 +41,6 @@ constexpr const char kTranscriptVariable[] = "RK_LOCAL_PLATFORM_TRANSCRIPT";
 // What a held call fails with once a signal ends its hold (the operation was
 // cancelled): its result or its last error.
 constexpr int kCancelledResult = 1223;
-
-// Platform calls that can be made to throw std::runtime_error or be held.
-enum class Call {
-  Init,
-  GetZentServerHostName,
-  GetJobResultsDirectory,
-  GetApplicationId,
-  GetClient,
-  GetName,
-  GetSubclientDir,
-};
 
 // A text argument as the platform received it.
 struct ReceivedText {

@@ -45,7 +45,7 @@ bool RKBkpJobClient::init(const char* pszArg1, RKJobID nJobId, int nArg3,
   using detail::State;
   using detail::WithState;
 
-  detail::PlatformCall call("init");
+  detail::PlatformCall call(Call::Init);
   call.ArgText("arg1", pszArg1).ArgNumber("jobId", nJobId).ArgNumber("arg3", nArg3);
   call.ArgNumber("platform", static_cast<int>(ePlatform)).ArgFlag("arg5", bArg5);
   call.ArgText("arg6", pszArg6);
@@ -59,7 +59,7 @@ bool RKBkpJobClient::init(const char* pszArg1, RKJobID nJobId, int nArg3,
   if (callback) callback();
 
   std::optional<detail::InitFailure> failure;
-  if (call.Begin(Call::Init)) {
+  if (call.Begin()) {
     failure = detail::InitFailure{kCancelledResult, "local platform: init was held until a signal"};
   } else {
     failure = WithState([](State& s) { return s.settings.initFailure; });

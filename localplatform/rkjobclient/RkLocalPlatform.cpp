@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -73,30 +75,19 @@ std::optional<T> DecimalNumber(std::string_view text) {
 // items whose value is a platform result, with the setting each arms.
 constexpr std::pair<std::string_view, bool Settings::*> kFlagItems[] = {
     {"invalid", &Settings::platformInvalid},
-    {"getclient", &Settings::getClientFails},
+    {NamesOf(Call::GetClient).faultName, &Settings::getClientFails},
     {"unterminated", &Settings::unterminatedDirectories},
     {"scribble", &Settings::scribbleOnScratchBuffers},
 };
 constexpr std::pair<std::string_view, std::optional<unsigned long> Settings::*> kCodeItems[] = {
-    {"hostname", &Settings::zentServerHostNameFailure},
-    {"resultsdir", &Settings::jobResultsDirectoryFailure},
+    {NamesOf(Call::GetZentServerHostName).faultName, &Settings::zentServerHostNameFailure},
+    {NamesOf(Call::GetJobResultsDirectory).faultName, &Settings::jobResultsDirectoryFailure},
 };
 constexpr std::pair<std::string_view, int Settings::*> kResultItems[] = {
-    {"appid", &Settings::getApplicationIdResult},
-    {"getname", &Settings::getNameResult},
-    {"subclient", &Settings::subclientDirResult},
+    {NamesOf(Call::GetApplicationId).faultName, &Settings::getApplicationIdResult},
+    {NamesOf(Call::GetName).faultName, &Settings::getNameResult},
+    {NamesOf(Call::GetSubclientDir).faultName, &Settings::subclientDirResult},
 };
-// The names of the calls that throw= and hold= name.
-constexpr std::pair<std::string_view, Call> kCallNames[] = {
-    {"init", Call::Init},
-    {"hostname", Call::GetZentServerHostName},
-    {"resultsdir", Call::GetJobResultsDirectory},
-    {"appid", Call::GetApplicationId},
-    {"getclient", Call::GetClient},
-    {"getname", Call::GetName},
-    {"subclient", Call::GetSubclientDir},
-};
-
 template <typename Member, std::size_t N>
 const Member* Find(const std::pair<std::string_view, Member> (&table)[N], std::string_view name) {
   for (const auto& [itemName, member] : table) {
@@ -132,7 +123,7 @@ std::string ArmFault(std::string_view item, Settings& settings) {
     settings.*(*result) = *number;
     return {};
   }
-  if (name == "init") {
+  if (name == NamesOf(Call::Init).faultName) {
     const std::size_t nColon = value.find(':');
     const std::optional<int> number = DecimalNumber<int>(value.substr(0, nColon));
     if (!bHasValue || !number) return Quoted(item) + ": CODE must be a decimal number";
@@ -143,15 +134,17 @@ std::string ArmFault(std::string_view item, Settings& settings) {
     return {};
   }
   if (name == "throw" || name == "hold") {
-    const Call* call = bHasValue ? Find(kCallNames, value) : nullptr;
-    if (call == nullptr) {
+    const auto named = std::find_if(std::begin(kCalls), std::end(kCalls),
+                                    [value](const CallNames& c) { return value == c.faultName; });
+    if (!bHasValue || named == std::end(kCalls)) {
       std::string strWhy = Quoted(item) + ": NAME must be one of ";
-      for (const auto& [callName, unused] : kCallNames) {
-        if (&callName != &kCallNames[0].first) strWhy += ", ";
-        strWhy += callName;
+      for (const CallNames& c : kCalls) {
+        if (&c != &kCalls[0]) strWhy += ", ";
+        strWhy += c.faultName;
       }
       return strWhy;
     }
+    const Call* call = &named->call;
     if (name == "throw") {
       settings.throwingCalls.insert(*call);
     } else {

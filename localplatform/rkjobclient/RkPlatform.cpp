@@ -76,10 +76,10 @@ class LocalClient final : public RKPI_Client {
   explicit LocalClient(std::string name) : m_strName(std::move(name)) {}
 
   int getName(std::string& name, int nFlags) override {
-    PlatformCall call("getName");
+    PlatformCall call(Call::GetName);
     call.ArgNumber("flags", nFlags);
     int nResult = kCancelledResult;
-    if (!call.Begin(Call::GetName)) {
+    if (!call.Begin()) {
       nResult = WithState([](State& s) { return s.settings.getNameResult; });
     }
     if (nResult == 0) {
@@ -166,9 +166,9 @@ bool RKPI_PlatformBase::invalidRKPlatform() {
 }
 
 const char* RKPI_PlatformBase::getZentServerHostName() {
-  PlatformCall call("getZentServerHostName");
+  PlatformCall call(Call::GetZentServerHostName);
   const char* pszName = nullptr;
-  if (call.Begin(Call::GetZentServerHostName)) {
+  if (call.Begin()) {
     m_ulLastError = kCancelledResult;
   } else {
     pszName = HostName(detail::StoredIn<PlatformMembers>(m_reserved), m_ulLastError);
@@ -183,7 +183,7 @@ RKPI_ZentClient::~RKPI_ZentClient() = default;
 
 int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir, char* pszAux1,
                                             char* pszAux2, unsigned long ulCapacity) {
-  PlatformCall call("getJobResultsDirectory");
+  PlatformCall call(Call::GetJobResultsDirectory);
   call.ArgText("client", pszClient).ArgNumber("capacity", ulCapacity);
   RkLocalPlatform::JobResultsDirectoryArgs args{detail::Received(pszClient), ulCapacity};
   DirectoryOrders told = WithState([&args](State& s) {
@@ -194,7 +194,7 @@ int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir,
   // Whatever the caller's capacity, no text of ours is longer than this.
   const std::size_t capacity = std::min<std::size_t>(ulCapacity, detail::kJobResultsDirCapacity);
   int nResult = 0;
-  if (call.Begin(Call::GetJobResultsDirectory)) {
+  if (call.Begin()) {
     m_ulLastError = kCancelledResult;
   } else {
     nResult = LookUpJobResultsDirectory(told, pszClient, pszDir, pszAux1, pszAux2, capacity,
@@ -270,9 +270,9 @@ ApplicationId::ApplicationId(const std::string& strApplicationId) {
 ApplicationId::~ApplicationId() { detail::DestroyIn<ApplicationIdMembers>(m_reserved); }
 
 int ApplicationId::getApplicationId(void* /*pContext*/) {
-  PlatformCall call("getApplicationId");
+  PlatformCall call(Call::GetApplicationId);
   int nResult = kCancelledResult;
-  if (!call.Begin(Call::GetApplicationId)) {
+  if (!call.Begin()) {
     nResult = WithState([](State& s) { return s.settings.getApplicationIdResult; });
     if (nResult == 0 && !detail::StoredIn<ApplicationIdMembers>(m_reserved).Client()) {
       nResult = detail::kResultNotFound;
@@ -282,17 +282,16 @@ int ApplicationId::getApplicationId(void* /*pContext*/) {
 }
 
 RKPI_Client* ApplicationId::getClient(void* /*pContext*/) {
-  PlatformCall call("getClient");
+  PlatformCall call(Call::GetClient);
   RKPI_Client* pClient = nullptr;
-  if (!call.Begin(Call::GetClient) &&
-      !WithState([](State& s) { return s.settings.getClientFails; })) {
+  if (!call.Begin() && !WithState([](State& s) { return s.settings.getClientFails; })) {
     pClient = detail::StoredIn<ApplicationIdMembers>(m_reserved).Client();
   }
   return call.Returned(pClient, pClient == nullptr);
 }
 
 int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
-  PlatformCall call("GetSubclientDir");
+  PlatformCall call(Call::GetSubclientDir);
   call.ArgNumber("first", nFirst).ArgNumber("second", nSecond);
   SubclientOrders told = WithState([nFirst, nSecond](State& s) {
     detail::Record(s.settings.subclientDirCalls,
@@ -300,9 +299,8 @@ int GetSubclientDir(unsigned int nFirst, unsigned int nSecond, char* pszDir) {
     return SubclientOrders{s.settings.subclientDirResult, s.settings.unterminatedDirectories,
                            s.settings.subclientDir};
   });
-  const int nResult = call.Begin(Call::GetSubclientDir)
-                          ? kCancelledResult
-                          : LookUpSubclientDir(nFirst, nSecond, pszDir, std::move(told));
+  const int nResult = call.Begin() ? kCancelledResult
+                                   : LookUpSubclientDir(nFirst, nSecond, pszDir, std::move(told));
   if (nResult == 0) call.OutText("dir", pszDir, detail::kSubclientDirCapacity);
   return call.Returned(nResult, nResult != 0);
 }

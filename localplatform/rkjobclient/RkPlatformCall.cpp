@@ -144,8 +144,9 @@ PlatformCall& PlatformCall::OutText(const char* pszName, const char* pszText,
   return Field(m_strOut, pszName, json);
 }
 
-bool PlatformCall::Begin(Call call) {
-  auto [hold, bThrow] = WithState([call](State& s) {
+bool PlatformCall::Begin() {
+  if (!m_call) return false;
+  auto [hold, bThrow] = WithState([call = *m_call](State& s) {
     std::optional<std::function<void()>> told;
     const auto held = s.settings.heldCalls.find(call);
     if (held != s.settings.heldCalls.end()) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -22,6 +23,9 @@ class PlatformCall {
  public:
   explicit PlatformCall(const char* pszName)
       : m_pszName(pszName), m_bKept(TranscriptKept()), m_nUncaught(std::uncaught_exceptions()) {}
+  // A call that the controls can make throw or hold, named as the list of
+  // calls names it.
+  explicit PlatformCall(Call call) : PlatformCall(NamesOf(call).transcriptName) { m_call = call; }
   // A call left by an exception that Begin() did not throw.
   ~PlatformCall();
   PlatformCall(const PlatformCall&) = delete;
@@ -54,7 +58,8 @@ class PlatformCall {
   // until the thread catches a signal, and then returns true: the caller
   // fails the call as cancelled. Else throws std::runtime_error, recorded,
   // when told to (ThrowFrom), or returns false.
-  [[nodiscard]] bool Begin(Call call);
+  // A call not made from a Call is never held or thrown from.
+  [[nodiscard]] bool Begin();
 
   // Records that the call returned `result` and whether that is a failure;
   // returns `result`. A pointer other than a text is recorded as true, or
@@ -90,6 +95,7 @@ class PlatformCall {
                      const std::string& thrown) const;
 
   const char* m_pszName;
+  std::optional<Call> m_call;  // empty: the controls do not reach this call
   bool m_bKept;
   int m_nUncaught;
   bool m_bWritten = false;

@@ -3,52 +3,93 @@
 #include <algorithm>
 #include <utility>
 
+#include "RkPlatformCalls.h"
+
 namespace AgentCheck {
 namespace {
 
+using RkLocalPlatform::Call;
+using RkLocalPlatform::NamesOf;
+
 // A way that RK_LOCAL_PLATFORM_FAULTS makes platform calls fail.
 struct Fault {
+  std::string item;
+  std::vector<std::string> calls;  // as the transcript names them
+  std::string what;
+};
+
+// What each call of the platform's list is to an agent's author.
+constexpr std::pair<Call, const char*> kLookups[] = {
+    {Call::Init, "init"},
+    {Call::GetZentServerHostName, "the central server's host name lookup"},
+    {Call::GetJobResultsDirectory, "the job results directory lookup"},
+    {Call::GetApplicationId, "the application lookup"},
+    {Call::GetClient, "the application's client lookup"},
+    {Call::GetName, "the client's name lookup"},
+    {Call::GetSubclientDir, "the subclient directory lookup"},
+};
+
+// The failures by result that a scenario arms, after the call's fault name.
+struct Failure {
+  Call call;
+  const char* value;
+  const char* what;
+};
+constexpr Failure kFailures[] = {
+    {Call::Init, "=5:down", "init fails with 5 and the text \"down\""},
+    {Call::Init, "=-1", "init fails with -1 and a null text"},
+    {Call::GetZentServerHostName, "=31", "the central server's host name lookup fails"},
+    {Call::GetJobResultsDirectory, "=5", "the job results directory lookup fails"},
+    {Call::GetApplicationId, "=1168", "the application lookup fails"},
+    {Call::GetClient, "", "the application has no client"},
+    {Call::GetName, "=1168", "the client's name lookup fails"},
+    {Call::GetSubclientDir, "=2", "the subclient directory lookup fails"},
+};
+
+// Faults of no one call of the list, each listed after the call it follows.
+struct OtherFault {
+  Call after;
   const char* item;
   std::vector<const char*> calls;
   const char* what;
 };
 
 const std::vector<Fault>& Faults() {
-  static const std::vector<Fault> faults = {
-      {"init=5:down", {"init"}, "init fails with 5 and the text \"down\""},
-      {"init=-1", {"init"}, "init fails with -1 and a null text"},
-      {"throw=init", {"init"}, "init throws"},
-      {"invalid", {"invalidRKPlatform"}, "every platform object is invalid"},
-      {"hostname=31", {"getZentServerHostName"}, "the central server's host name lookup fails"},
-      {"throw=hostname", {"getZentServerHostName"}, "the central server's host name lookup throws"},
-      {"resultsdir=5", {"getJobResultsDirectory"}, "the job results directory lookup fails"},
-      {"unterminated",
-       {"getJobResultsDirectory", "GetSubclientDir"},
-       "directories come back without a NUL"},
-      {"scribble", {"getJobResultsDirectory"}, "junk in the lookup's scratch buffers"},
-      {"throw=resultsdir", {"getJobResultsDirectory"}, "the job results directory lookup throws"},
-      {"appid=1168", {"getApplicationId"}, "the application lookup fails"},
-      {"throw=appid", {"getApplicationId"}, "the application lookup throws"},
-      {"getclient", {"getClient"}, "the application has no client"},
-      {"throw=getclient", {"getClient"}, "the application's client lookup throws"},
-      {"getname=1168", {"getName"}, "the client's name lookup fails"},
-      {"throw=getname", {"getName"}, "the client's name lookup throws"},
-      {"subclient=2", {"GetSubclientDir"}, "the subclient directory lookup fails"},
-      {"throw=subclient", {"GetSubclientDir"}, "the subclient directory lookup throws"},
-  };
+  static const std::vector<Fault> faults = [] {
+    const std::vector<OtherFault> others = {
+        {Call::Init, "invalid", {"invalidRKPlatform"}, "every platform object is invalid"},
+        {Call::GetJobResultsDirectory,
+         "unterminated",
+         {NamesOf(Call::GetJobResultsDirectory).transcriptName,
+          NamesOf(Call::GetSubclientDir).transcriptName},
+         "directories come back without a NUL"},
+        {Call::GetJobResultsDirectory,
+         "scribble",
+         {NamesOf(Call::GetJobResultsDirectory).transcriptName},
+         "junk in the lookup's scratch buffers"},
+    };
+    std::vector<Fault> list;
+    for (const auto& [call, lookup] : kLookups) {
+      const RkLocalPlatform::CallNames& names = NamesOf(call);
+      for (const Failure& failure : kFailures) {
+        if (failure.call == call) {
+          list.push_back(
+              {names.faultName + std::string(failure.value), {names.transcriptName}, failure.what});
+        }
+      }
+      for (const OtherFault& other : others) {
+        if (other.after == call) {
+          list.push_back({other.item, {other.calls.begin(), other.calls.end()}, other.what});
+        }
+      }
+      list.push_back({std::string("throw=") + names.faultName,
+                      {names.transcriptName},
+                      std::string(lookup) + " throws"});
+    }
+    return list;
+  }();
   return faults;
 }
-
-// The calls that hold=NAME holds, by NAME.
-constexpr std::pair<const char*, const char*> kHeldCalls[] = {
-    {"init", "init"},
-    {"getZentServerHostName", "hostname"},
-    {"getJobResultsDirectory", "resultsdir"},
-    {"getApplicationId", "appid"},
-    {"getClient", "getclient"},
-    {"getName", "getname"},
-    {"GetSubclientDir", "subclient"},
-};
 
 // Options whose value is a number, and a value that is not one.
 constexpr std::pair<const char*, const char*> kNumberOptions[] = {
@@ -86,11 +127,11 @@ std::vector<std::string> With(std::vector<std::string> args, std::string_view op
   return args;
 }
 
-std::string Joined(const std::vector<const char*>& names, const char* pszBetween) {
+std::string Joined(const std::vector<std::string>& names, const char* pszBetween) {
   std::string joined;
-  for (const char* pszName : names) {
+  for (const std::string& name : names) {
     if (!joined.empty()) joined += pszBetween;
-    joined += pszName;
+    joined += name;
   }
   return joined;
 }
@@ -190,12 +231,12 @@ std::vector<Scenario> MakeScenarios(const std::vector<std::string>& args, const 
                        {}});
 
   for (const Fault& fault : Faults()) {
-    Scenario scenario{
-        std::string("fault:") + fault.item, Kind::Fault, fault.what, args, fault.item, {}, {}, {}};
-    scenario.calls.assign(fault.calls.begin(), fault.calls.end());
-    const bool bReached =
-        whole == nullptr || std::any_of(fault.calls.begin(), fault.calls.end(),
-                                        [whole](const char* c) { return whole->calls.count(c); });
+    Scenario scenario{"fault:" + fault.item, Kind::Fault, fault.what, args, fault.item,
+                      fault.calls,           {},          {}};
+    const bool bReached = whole == nullptr || std::any_of(fault.calls.begin(), fault.calls.end(),
+                                                          [whole](const std::string& c) {
+                                                            return whole->calls.count(c) != 0;
+                                                          });
     if (!bReached)
       scenario.notReached = "the whole job made no " + Joined(fault.calls, " or ") + " call";
     scenarios.push_back(std::move(scenario));
@@ -233,17 +274,18 @@ std::vector<Scenario> MakeScenarios(const std::vector<std::string>& args, const 
     scenarios.push_back(std::move(scenario));
   }
 
-  for (const auto& [pszCall, pszName] : kHeldCalls) {
-    Scenario scenario{std::string("cancel:") + pszCall,
+  for (const RkLocalPlatform::CallNames& names : RkLocalPlatform::kCalls) {
+    const std::string call = names.transcriptName;
+    Scenario scenario{"cancel:" + call,
                       Kind::Cancellation,
-                      std::string("SIGTERM while the agent is inside ") + pszCall,
+                      "SIGTERM while the agent is inside " + call,
                       args,
-                      std::string("hold=") + pszName,
-                      {pszCall},
+                      std::string("hold=") + names.faultName,
+                      {call},
                       {},
                       {}};
-    if (whole != nullptr && whole->calls.count(pszCall) == 0) {
-      scenario.notReached = std::string("the whole job made no ") + pszCall + " call";
+    if (whole != nullptr && whole->calls.count(call) == 0) {
+      scenario.notReached = "the whole job made no " + call + " call";
     }
     scenarios.push_back(std::move(scenario));
   }
