@@ -102,7 +102,6 @@ grep -q '^missing:-snapjid ' "$work/out" || fail "the default command line's opt
 # What stops the check before it judges anything, and what it says.
 : >"$work/not-empty-file"
 mkdir "$work/not-empty" && touch "$work/not-empty/x"
-printf 'fault:nothing-like-this crashed\n' >"$work/expect-nothing"
 printf 'fault:init=* crashd\n' >"$work/expect-typo"
 cannot_run=(
   "no such agent|cannot run ./no-such-agent: no such file|-- ./no-such-agent"
@@ -113,7 +112,6 @@ cannot_run=(
   "whole job fails|the whole job failed (exit 2)|-- $sample -j 1234"
   "not on the local platform|made no platform call|-- /bin/true"
   "--only names nothing|--only fault:nothing names no scenario|--only fault:nothing -- $sample"
-  "expectation names nothing|expect-nothing:1: fault:nothing-like-this names no scenario|--expect $work/expect-nothing -- $sample"
   "expectation typo|expect-typo:1: \"crashd\" is not a failing verdict|--expect $work/expect-typo -- $sample"
   "--keep not empty|--keep $work/not-empty: the folder is not empty|--keep $work/not-empty -- $sample"
 )

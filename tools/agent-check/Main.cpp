@@ -25,8 +25,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "CommandLine.h"
 #include "Evidence.h"
 #include "Report.h"
 #include "Runner.h"
@@ -42,55 +44,24 @@ constexpr int kExitPassed = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitCannotRun = 2;
 
-constexpr char kUsage[] =
-    "usage: umx-agent-check [options] -- AGENT [AGENT OPTIONS...]\n"
-    "\n"
-    "Runs AGENT on the local platform as the job manager would: first the whole\n"
-    "job, then, each in a fresh platform root and working folder, every failure\n"
-    "of a platform call that the whole job made (each way RK_LOCAL_PLATFORM_FAULTS\n"
-    "can arm, and a throw), each option it traced left out, a job id and an\n"
-    "application id that are not numbers, and SIGTERM while it is inside a\n"
-    "platform call. Prints a verdict for each. The agent's options are the job's\n"
-    "command line; without them: -j 1234 -a 2:17 -cn localclient\n"
-    "-qs zentserver.localdomain -jt token-agent-check -vm vm01 -d storenode01\n"
-    "-snapjid 1233.\n"
-    "\n"
-    "Options:\n"
-    "  -j N             run N scenarios at a time (default 2)\n"
-    "  --timeout SECS   the time limit of each scenario (default 10)\n"
-    "  --json FILE      write the whole report to FILE as JSON\n"
-    "  --expect FILE    failures the agent tolerates on purpose, a line each:\n"
-    "                   SCENARIO VERDICT [WHY]  (SCENARIO may be a shell pattern)\n"
-    "  --only NAME      run only the scenarios NAME matches (a shell pattern;\n"
-    "                   may be given more than once); the whole job always runs\n"
-    "  --keep DIR       keep each scenario's root and outputs in DIR (new or empty)\n"
-    "  --list           name the scenarios, and run nothing\n"
-    "  -h, --help       this text\n"
-    "\n"
-    "Verdicts: passed, not reached (not run: the whole job never got there),\n"
-    "crashed, hung, reported success, failed silently, left partial results,\n"
-    "malformed trace, not gone; tolerated for a failure the expectations allow.\n"
-    "\n"
-    "Exit status:\n"
-    "  0      every scenario passed (or was not reached)\n"
-    "  1      a scenario failed\n"
-    "  2      the check could not run: bad options, no such agent, or the whole\n"
-    "         job failed\n"
-    "  128+N  signal N stopped the check; the agents it started are killed\n";
-
 // The signal that told the check to stop, or 0. Its handler also writes to
 // the stop pipe, which wakes every scenario's wait, so that its agent is
-// killed.
+// killed; the check then unwinds, removing its folders, and exits 128+N.
 volatile std::sig_atomic_t g_nStopSignal = 0;
 int g_nStopPipe = -1;
 
 void RecordStop(int nSignal) {
+  const int nErrno = errno;  // the interrupted code may be about to read it
   g_nStopSignal = nSignal;
   const char byte = 0;
   (void)!::write(g_nStopPipe, &byte, 1);
+  errno = nErrno;
 }
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE among them: a table piped into head must not end the check before
+// it has killed its agents; the write that met the closed pipe fails with
+// EPIPE and is let go.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 // The stop pipe, and the handlers that write to it, for as long as it lives.
 class StopPipe {
@@ -102,18 +73,23 @@ class StopPipe {
     g_nStopPipe = fds[1];
     struct sigaction stop {};
     stop.sa_handler = RecordStop;
+    stop.sa_flags = SA_RESTART;
     sigemptyset(&stop.sa_mask);
     for (const int nSignal : kStopSignals)
       ::sigaction(nSignal, &stop, nullptr);
   }
+  // Restores the default actions but SIGPIPE's: ignored, so that stdio's
+  // last flush at exit cannot end the check by a signal after all.
   ~StopPipe() {
-    struct sigaction standard {};
-    standard.sa_handler = SIG_DFL;
-    for (const int nSignal : kStopSignals)
-      ::sigaction(nSignal, &standard, nullptr);
+    struct sigaction after {};
+    sigemptyset(&after.sa_mask);
+    for (const int nSignal : kStopSignals) {
+      after.sa_handler = nSignal == SIGPIPE ? SIG_IGN : SIG_DFL;
+      ::sigaction(nSignal, &after, nullptr);
+    }
+    const int nWrite = std::exchange(g_nStopPipe, -1);
+    if (nWrite >= 0) ::close(nWrite);
     if (m_nRead >= 0) ::close(m_nRead);
-    if (g_nStopPipe >= 0) ::close(g_nStopPipe);
-    g_nStopPipe = -1;
   }
   StopPipe(const StopPipe&) = delete;
   StopPipe& operator=(const StopPipe&) = delete;
@@ -124,113 +100,42 @@ class StopPipe {
   int m_nRead = -1;
 };
 
-struct Options {
-  int jobs = 2;
-  double timeLimit = 10;
-  std::string json;
-  std::string expect;
-  std::string keep;
-  std::vector<std::string> only;
-  bool list = false;
-  bool help = false;
-  std::string agent;
-  std::vector<std::string> args;  // empty: the default command line
-};
-
-std::optional<double> PositiveNumber(const std::string& text) {
-  char* pszEnd = nullptr;
-  errno = 0;
-  const double value = std::strtod(text.c_str(), &pszEnd);
-  if (text.empty() || *pszEnd != '\0' || errno != 0 || !(value > 0) || value > 86400) {
-    return std::nullopt;
-  }
-  return value;
+bool Matches(const std::string& pattern, const std::string& name) {
+  return ::fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
 }
 
-std::optional<Options> ParseOptions(int argc, char** argv, std::string& why) {
-  Options options;
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--") {
-      ++i;
-      break;
-    }
-    if (arg == "-h" || arg == "--help") {
-      options.help = true;
-      return options;
-    }
-    if (arg == "--list") {
-      options.list = true;
-      continue;
-    }
-    if (arg.empty() || arg[0] != '-') break;
-    if (i + 1 == argc) {
-      why = arg + " needs a value";
-      return std::nullopt;
-    }
-    const std::string value = argv[++i];
-    if (arg == "-j") {
-      const std::optional<double> jobs = PositiveNumber(value);
-      if (!jobs || *jobs != static_cast<int>(*jobs) || *jobs > 64) {
-        why = "-j takes a whole number from 1 to 64, not \"" + value + "\"";
-        return std::nullopt;
-      }
-      options.jobs = static_cast<int>(*jobs);
-    } else if (arg == "--timeout") {
-      const std::optional<double> seconds = PositiveNumber(value);
-      if (!seconds) {
-        why = "--timeout takes a number of seconds above 0, not \"" + value + "\"";
-        return std::nullopt;
-      }
-      options.timeLimit = *seconds;
-    } else if (arg == "--json") {
-      options.json = value;
-    } else if (arg == "--expect") {
-      options.expect = value;
-    } else if (arg == "--keep") {
-      options.keep = value;
-    } else if (arg == "--only") {
-      options.only.push_back(value);
-    } else {
-      why = "unknown option " + arg;
-      return std::nullopt;
-    }
-  }
-  if (i == argc) {
-    why = "no agent given (umx-agent-check [options] -- AGENT [AGENT OPTIONS...])";
-    return std::nullopt;
-  }
-  options.agent = argv[i];
-  options.args.assign(argv + i + 1, argv + argc);
-  return options;
+bool MatchesAny(const std::vector<std::string>& patterns, const std::string& name) {
+  return std::any_of(patterns.begin(), patterns.end(),
+                     [&name](const std::string& pattern) { return Matches(pattern, name); });
 }
 
-bool Matches(const std::vector<std::string>& patterns, const std::string& name) {
-  return std::any_of(patterns.begin(), patterns.end(), [&name](const std::string& pattern) {
-    return ::fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+bool NamesAny(const std::string& pattern, const std::vector<Scenario>& scenarios) {
+  return std::any_of(scenarios.begin(), scenarios.end(), [&pattern](const Scenario& scenario) {
+    return Matches(pattern, scenario.name);
   });
 }
 
-// Why a pattern of --only or of the expectations names no scenario; empty
-// when each names one.
-std::string UnmatchedPattern(const Options& options, const std::vector<Expectation>& expectations,
-                             const std::vector<Scenario>& scenarios) {
-  const auto names = [&scenarios](const std::string& pattern) {
-    return std::any_of(scenarios.begin(), scenarios.end(), [&pattern](const Scenario& scenario) {
-      return ::fnmatch(pattern.c_str(), scenario.name.c_str(), 0) == 0;
-    });
-  };
-  for (const std::string& pattern : options.only) {
-    if (!names(pattern)) return "--only " + pattern + " names no scenario (see --list)";
-  }
-  for (const Expectation& expectation : expectations) {
-    if (!names(expectation.pattern)) {
-      return options.expect + ":" + std::to_string(expectation.line) + ": " + expectation.pattern +
-             " names no scenario (see --list)";
-    }
+// Why a pattern of --only names no scenario; empty when each names one.
+std::string UnmatchedOnly(const std::vector<std::string>& only,
+                          const std::vector<Scenario>& scenarios) {
+  for (const std::string& pattern : only) {
+    if (!NamesAny(pattern, scenarios))
+      return "--only " + pattern + " names no scenario (see --list)";
   }
   return {};
+}
+
+// An expectation that names no scenario draws a warning only: one file may
+// serve command lines whose scenarios differ.
+void WarnUnmatched(const std::string& file, const std::vector<Expectation>& expectations,
+                   const std::vector<Scenario>& scenarios) {
+  for (const Expectation& expectation : expectations) {
+    if (!NamesAny(expectation.pattern, scenarios)) {
+      std::fprintf(stderr, "%s: warning: %s:%d: %s names no scenario\n", kProgram,
+                   Printable(file).c_str(), expectation.line,
+                   Printable(expectation.pattern).c_str());
+    }
+  }
 }
 
 std::optional<std::string> ReadFile(const std::string& path) {
@@ -248,19 +153,6 @@ std::string FolderName(std::size_t n, const std::string& name) {
     folder += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' ? c : '_';
   }
   return folder;
-}
-
-// Makes `path` a new or empty folder to keep the outputs in; why not, or an
-// empty text.
-std::string PrepareKeptFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) == 0) return {};
-  std::error_code error;
-  if (errno != EEXIST || !std::filesystem::is_directory(path, error)) {
-    return "--keep " + path + ": " + (errno == EEXIST ? "not a folder" : std::strerror(errno));
-  }
-  if (!std::filesystem::is_empty(path, error))
-    return "--keep " + path + ": the folder is not empty";
-  return {};
 }
 
 std::string FirstLines(const std::string& text, int nLines) {
@@ -286,14 +178,14 @@ void ForgetOutputs(RunResult& run) {
 // the table in order once it and those before it are done.
 class Table {
  public:
-  Table(std::vector<ScenarioResult>& results, bool bTerminal)
-      : m_results(results), m_bTerminal(bTerminal), m_done(results.size(), false) {
+  Table(std::vector<ScenarioResult>& results, std::FILE* out, bool bTerminal)
+      : m_results(results), m_out(out), m_bTerminal(bTerminal), m_done(results.size(), false) {
     for (const ScenarioResult& result : results) {
       m_nNameWidth = std::max(m_nNameWidth, result.scenario.name.size());
     }
   }
 
-  void PrintHeading() const { std::fputs(TableHeading(m_nNameWidth).c_str(), stdout); }
+  void PrintHeading() const { std::fputs(TableHeading(m_nNameWidth).c_str(), m_out); }
 
   // Judged already: printed in its turn without running.
   void MarkDone(std::size_t n) {
@@ -330,20 +222,22 @@ class Table {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (std::size_t nPrinted = 0; nPrinted < m_results.size();) {
       m_changed.wait(lock, [&] { return m_done[nPrinted]; });
-      if (m_bTerminal) std::fputs("\r\033[K", stdout);
+      if (m_bTerminal) std::fputs("\r\033[K", m_out);
       while (nPrinted < m_results.size() && m_done[nPrinted]) {
-        std::fputs(TableLine(m_results[nPrinted++], m_nNameWidth, m_bTerminal).c_str(), stdout);
+        std::fputs(TableLine(m_results[nPrinted++], m_nNameWidth, m_bTerminal).c_str(), m_out);
       }
       if (m_bTerminal && nPrinted < m_results.size()) {
         const auto nDone = std::count(m_done.begin(), m_done.end(), true);
-        std::printf("%s: %zd of %zu done, running %s ...", kProgram, static_cast<ssize_t>(nDone),
-                    m_results.size(), m_results[nPrinted].scenario.name.c_str());
+        std::fprintf(m_out, "%s: %zd of %zu done, running %s ...", kProgram,
+                     static_cast<ssize_t>(nDone), m_results.size(),
+                     Printable(m_results[nPrinted].scenario.name).c_str());
       }
-      std::fflush(stdout);
+      std::fflush(m_out);
     }
   }
 
   std::vector<ScenarioResult>& m_results;
+  std::FILE* m_out;
   bool m_bTerminal;
   std::size_t m_nNameWidth = 8;
   std::mutex m_mutex;
@@ -351,12 +245,42 @@ class Table {
   std::vector<bool> m_done;
 };
 
+// The JUnit report from Report.h's JunitReport, found by argument-dependent
+// lookup once it is declared; nullopt while the check has no JUnit writer.
+template <typename CheckType>
+auto JunitText(const CheckType& check, const std::vector<ScenarioResult>& results, int)
+    -> decltype(JunitReport(check, results)) {
+  return JunitReport(check, results);
+}
+template <typename CheckType>
+std::optional<std::string> JunitText(const CheckType&, const std::vector<ScenarioResult>&, long) {
+  return std::nullopt;
+}
+
+// The reason on stderr, each line escaped: it holds texts of the agent's.
 int CannotRun(const std::string& why) {
-  std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
+  const std::vector<std::string_view> lines = Lines(why);
+  std::string shown;
+  for (std::size_t n = 0; n < lines.size(); ++n)
+    shown.append(n == 0 ? "" : "\n").append(Printable(lines[n]));
+  std::fprintf(stderr, "%s: %s\n", kProgram, shown.c_str());
   return kExitCannotRun;
 }
 
-int Run(const Options& options) {
+// Lists the scenarios of `args` that --only leaves, running nothing.
+int List(const Options& options, const std::vector<Scenario>& named) {
+  for (const Scenario& scenario : named) {
+    if (options.only.empty() || scenario.kind == Kind::WholeJob ||
+        MatchesAny(options.only, scenario.name)) {
+      std::printf("%-32s %s\n", Printable(scenario.name).c_str(),
+                  Printable(scenario.description).c_str());
+    }
+  }
+  return kExitPassed;
+}
+
+// Runs the check; once a stop signal came, what it returns does not count.
+int Run(const Options& options, int nStopFd) {
   const std::vector<std::string> args = options.args.empty() ? DefaultCommandLine() : options.args;
   const std::vector<Scenario> named = MakeScenarios(args, nullptr);
   std::vector<Expectation> expectations;
@@ -368,20 +292,21 @@ int Run(const Options& options) {
     if (!read) return CannotRun(why);
     expectations = std::move(*read);
   }
-  if (const std::string why = UnmatchedPattern(options, expectations, named); !why.empty()) {
+  if (const std::string why = UnmatchedOnly(options.only, named); !why.empty()) {
     return CannotRun(why);
   }
-  if (options.list) {
-    for (const Scenario& scenario : named) {
-      if (options.only.empty() || scenario.kind == Kind::WholeJob ||
-          Matches(options.only, scenario.name)) {
-        std::printf("%-32s %s\n", scenario.name.c_str(), scenario.description.c_str());
-      }
-    }
-    return kExitPassed;
-  }
+  WarnUnmatched(options.expect, expectations, named);
+  if (options.list) return List(options, named);
 
+  // The reports' paths are opened before anything runs: one that cannot
+  // take its report stops the check now, not after the whole run.
   std::string why;
+  std::optional<ReportFile> json =
+      options.json.empty() ? std::nullopt : ReportFile::Open("--json", options.json, why);
+  if (!options.json.empty() && !json) return CannotRun(why);
+  std::optional<ReportFile> junit =
+      options.junit.empty() ? std::nullopt : ReportFile::Open("--junit", options.junit, why);
+  if (!options.junit.empty() && !junit) return CannotRun(why);
   const std::string program = FindProgram(options.agent, why);
   if (program.empty()) return CannotRun(why);
   const std::optional<TempFolder> temporary =
@@ -396,26 +321,20 @@ int Run(const Options& options) {
   base = std::filesystem::absolute(base).lexically_normal().string();
 
   const auto start = std::chrono::steady_clock::now();
-  const StopPipe stop;
   const auto runScenario = [&](ScenarioResult& result, std::size_t n) {
     if (g_nStopSignal != 0) return;
     const std::string folder = base + "/" + FolderName(n, result.scenario.name);
     ::mkdir(folder.c_str(), 0700);
     result.run = RunAgent(RunRequest{program, result.scenario.args, result.scenario.faults,
                                      result.scenario.kind == Kind::Cancellation, folder,
-                                     options.timeLimit, stop.ReadEnd()});
+                                     options.timeLimit, nStopFd});
     result.ran = result.run.startError.empty() && !result.run.stopped;
-  };
-  const auto stopped = [] {
-    std::fprintf(stderr, "%s: stopped by %s; the agents it started are gone\n", kProgram,
-                 SignalName(g_nStopSignal).c_str());
-    return 128 + g_nStopSignal;
   };
 
   std::vector<ScenarioResult> results(1);
   results[0].scenario = named.front();
   runScenario(results[0], 0);
-  if (g_nStopSignal != 0) return stopped();
+  if (g_nStopSignal != 0) return kExitCannotRun;
   const RunResult& whole = results[0].run;
   if (!results[0].ran) return CannotRun(whole.startError);
   if (whole.timedOut || !whole.exited || whole.status != 0) {
@@ -437,17 +356,20 @@ int Run(const Options& options) {
 
   for (Scenario& scenario : MakeScenarios(args, &learned)) {
     if (scenario.kind == Kind::WholeJob ||
-        (!options.only.empty() && !Matches(options.only, scenario.name))) {
+        (!options.only.empty() && !MatchesAny(options.only, scenario.name))) {
       continue;
     }
     results.emplace_back().scenario = std::move(scenario);
   }
-  const bool bTerminal = ::isatty(STDOUT_FILENO) != 0 && std::getenv("NO_COLOR") == nullptr;
-  Table table(results, bTerminal);
-  std::printf("%s: %s", kProgram, program.c_str());
+  // With a report on stdout the table goes to stderr, so that stdout holds
+  // the report alone.
+  std::FILE* const out = options.ReportsToStdout() ? stderr : stdout;
+  const bool bTerminal = ::isatty(::fileno(out)) != 0 && std::getenv("NO_COLOR") == nullptr;
+  Table table(results, out, bTerminal);
+  std::fprintf(out, "%s: %s", kProgram, Printable(program).c_str());
   for (const std::string& arg : args)
-    std::printf(" %s", arg.c_str());
-  std::printf("\n");
+    std::fprintf(out, " %s", Printable(arg).c_str());
+  std::fprintf(out, "\n");
   table.PrintHeading();
   for (std::size_t n = 0; n < results.size(); ++n) {
     if (n == 0 || !results[n].scenario.notReached.empty()) {
@@ -466,7 +388,7 @@ int Run(const Options& options) {
       result.judgement = Judgement{Verdict::NotReached, "the check was stopped", true, false};
     }
   });
-  if (g_nStopSignal != 0) return stopped();
+  if (g_nStopSignal != 0) return kExitCannotRun;
 
   Check check{program,
               args,
@@ -477,15 +399,21 @@ int Run(const Options& options) {
   const Counts counts = Count(results);
   const std::string tolerated =
       counts.tolerated == 0 ? "" : " (" + std::to_string(counts.tolerated) + " tolerated)";
-  std::printf("%s: %d passed%s, %d failed, %d not reached in %.1f s\n", kProgram, counts.passed,
-              tolerated.c_str(), counts.failed, counts.notReached, check.seconds);
-  if (!options.json.empty()) {
-    std::ofstream json(options.json, std::ios::binary | std::ios::trunc);
-    json << JsonReport(check, results);
-    json.close();
-    if (!json) return CannotRun("cannot write " + options.json);
+  std::fprintf(out, "%s: %d passed%s, %d failed, %d not reached in %.1f s\n", kProgram,
+               counts.passed, tolerated.c_str(), counts.failed, counts.notReached, check.seconds);
+  if (json && !json->Write(JsonReport(check, results), why)) return CannotRun(why);
+  if (junit) {
+    // The JUnit report: written here once Report.h has JunitReport.
+    if (const std::optional<std::string> text = JunitText(check, results, 0)) {
+      if (!junit->Write(*text, why)) return CannotRun(why);
+    } else {
+      std::fprintf(stderr, "%s: warning: this build writes no JUnit report; --junit %s left out\n",
+                   kProgram, Printable(options.junit).c_str());
+    }
   }
-  if (!options.keep.empty()) std::printf("%s: outputs kept in %s\n", kProgram, base.c_str());
+  if (!options.keep.empty()) {
+    std::fprintf(out, "%s: outputs kept in %s\n", kProgram, Printable(base).c_str());
+  }
   if (counts.errors != 0) return kExitCannotRun;
   return counts.failed == 0 ? kExitPassed : kExitFailed;
 }
@@ -493,20 +421,33 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // For the whole run: a signal even while the options are read ends the
+  // check by its rule.
+  const StopPipe stop;
+  const auto stopped = [] {
+    std::fprintf(stderr, "%s: stopped by %s; no agent it started is left running\n", kProgram,
+                 SignalName(g_nStopSignal).c_str());
+    return 128 + g_nStopSignal;
+  };
   std::string why;
-  const std::optional<Options> options = ParseOptions(argc, argv, why);
+  const std::optional<Options> options =
+      ParseOptions(std::vector<std::string>(argv + 1, argv + argc), why);
+  int nStatus = kExitPassed;
   if (!options) {
     std::fprintf(stderr, "%s: %s\nRun '%s --help' for the usage.\n", kProgram, why.c_str(),
                  kProgram);
-    return kExitCannotRun;
+    nStatus = kExitCannotRun;
+  } else if (options->help) {
+    std::fputs(Usage().c_str(), stdout);
+  } else if (options->version) {
+    std::printf("%s %s\n", kProgram, UMX_VERSION);
+  } else {
+    nStatus = Run(*options, stop.ReadEnd());
   }
-  if (options->help) {
-    std::fputs(kUsage, stdout);
-    return kExitPassed;
-  }
-  const int nStatus = Run(*options);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "%s: cannot write the table to stdout\n", kProgram);
+  const bool bWritten = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (g_nStopSignal != 0) return stopped();
+  if (!bWritten) {
+    std::fprintf(stderr, "%s: cannot write to stdout\n", kProgram);
     return kExitCannotRun;
   }
   return nStatus;

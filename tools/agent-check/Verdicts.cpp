@@ -29,6 +29,9 @@ constexpr std::pair<Verdict, std::pair<const char*, const char*>> kVerdicts[] = 
     {Verdict::Error, {"error", "error"}},
 };
 
+// The most words a printed verdict spans.
+constexpr int kMostVerdictWords = 3;
+
 using Finding = std::pair<Verdict, std::string>;
 
 std::string PastTheWalk() {
@@ -248,8 +251,11 @@ const char* VerdictWords(Verdict verdict) {
 }
 
 std::optional<Verdict> VerdictNamed(std::string_view name) {
+  std::string hyphenated(name);
+  std::replace_if(
+      hyphenated.begin(), hyphenated.end(), [](char c) { return c == ' ' || c == '_'; }, '-');
   for (const auto& [value, names] : kVerdicts) {
-    if (name == names.first) return value;
+    if (hyphenated == names.first) return value;
   }
   return std::nullopt;
 }
@@ -276,14 +282,25 @@ std::optional<std::vector<Expectation>> ReadExpectations(std::string_view text,
     };
     const std::string pattern = word();
     if (pattern.empty()) continue;
-    const std::string verdictName = word();
-    const std::optional<Verdict> verdict = VerdictNamed(verdictName);
+    // The verdict is the first words that name one: a printed verdict spans
+    // words ("left partial results"), a hyphenated one is a word.
+    const std::string_view afterPattern = line;
+    std::string verdictName;
+    std::optional<Verdict> verdict;
+    for (int nWords = 1; nWords <= kMostVerdictWords && !verdict; ++nWords) {
+      line = afterPattern;
+      verdictName = word();
+      for (int n = 1; n < nWords; ++n)
+        verdictName += " " + word();
+      verdict = VerdictNamed(verdictName);
+    }
     if (!verdict || *verdict == Verdict::Passed || *verdict == Verdict::NotReached) {
+      line = afterPattern;
       why = file + ":" + std::to_string(nLine) + ": \"";
-      why += verdictName;
+      why += verdict ? verdictName : word();
       why +=
-          "\" is not a failing verdict (crashed, hung, reported-success, failed-silently, "
-          "left-partial-results, malformed-trace, not-gone)";
+          "\" is not a failing verdict (crashed, hung, reported success, failed silently, "
+          "left partial results, malformed trace, not gone; or hyphenated)";
       return std::nullopt;
     }
     const std::size_t nWhy = line.find_first_not_of(" \t");

@@ -33,6 +33,7 @@ enum class Verdict {
 const char* VerdictName(Verdict verdict);
 // "reported success", as the table shows it.
 const char* VerdictWords(Verdict verdict);
+// The verdict named either way, or with words joined by '_'.
 std::optional<Verdict> VerdictNamed(std::string_view name);
 
 // A line of the expectations file: scenarios matching `pattern` (a shell
@@ -45,7 +46,8 @@ struct Expectation {
 };
 
 // The expectations in `text`, read from `file`: "NAME VERDICT [WHY]" a line,
-// blank lines and '#' comments ignored. Why a line is wrong in `why`.
+// VERDICT as VerdictNamed takes it, blank lines and '#' comments ignored.
+// Why a line is wrong in `why`.
 std::optional<std::vector<Expectation>> ReadExpectations(std::string_view text,
                                                          const std::string& file, std::string& why);
 
