@@ -72,6 +72,12 @@ for row in "${broken_agents[@]}"; do
   jq -e '.passed == false and .counts.failed > 0' "$json" >/dev/null || fail "the report passes"
 done
 
+case="the check's own platform variables"
+RK_LOCAL_PLATFORM_FAULTS=throw=init RK_LOCAL_PLATFORM_TRANSCRIPT="$work/planted.jsonl" \
+  RK_LOCAL_PLATFORM_ROOT="$work/planted-root" run 0 --only 'missing:-j' -- "$sample"
+[ ! -e "$work/planted.jsonl" ] && [ ! -e "$work/planted-root" ] ||
+  fail "the check's own RK_LOCAL_PLATFORM_* reached the agent"
+
 case="expectations"
 cat >"$work/expect" <<'END'
 # init may fail: the agent joins the job later
