@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "Escape.h"
 #include "Evidence.h"
 #include "Report.h"
 #include "Runner.h"
@@ -436,9 +437,9 @@ int Run(const Options& options) {
   }
   const bool bTerminal = ::isatty(STDOUT_FILENO) != 0 && std::getenv("NO_COLOR") == nullptr;
   Table table(results, bTerminal);
-  std::printf("%s: %s", kProgram, program.c_str());
+  std::printf("%s: %s", kProgram, EscapeText(program).c_str());
   for (const std::string& arg : args)
-    std::printf(" %s", arg.c_str());
+    std::printf(" %s", EscapeText(arg).c_str());
   std::printf("\n");
   table.PrintHeading();
   for (std::size_t n = 0; n < results.size(); ++n) {
