@@ -1,7 +1,7 @@
-# Dependencies of a cross build. The target root has neither Boost nor
-# GoogleTest: Boost is header-only for this project, so its headers come from
-# the host; GoogleTest and GoogleMock are built from the sources Debian ships
-# (GoogleTestFromSource.cmake).
+# Dependencies of a cross build. The target root has neither Boost,
+# nlohmann-json nor GoogleTest: the first two are header-only for this
+# project, so their headers come from the host; GoogleTest and GoogleMock are
+# built from the sources Debian ships (GoogleTestFromSource.cmake).
 
 set(UMX_HOST_BOOST_ROOT /usr/include CACHE PATH "Host directory holding Boost's headers")
 
@@ -22,3 +22,16 @@ file(MAKE_DIRECTORY ${umx_boost_include_dir})
 file(CREATE_LINK ${UMX_HOST_BOOST_ROOT}/boost ${umx_boost_include_dir}/boost SYMBOLIC)
 add_library(Boost::headers INTERFACE IMPORTED GLOBAL)
 set_target_properties(Boost::headers PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${umx_boost_include_dir})
+
+# nlohmann-json likewise, its folder alone.
+set(UMX_HOST_NLOHMANN_JSON_ROOT /usr/include CACHE PATH "Host directory holding nlohmann/json.hpp")
+if(NOT EXISTS ${UMX_HOST_NLOHMANN_JSON_ROOT}/nlohmann/json.hpp)
+  message(FATAL_ERROR "nlohmann/json.hpp not found under ${UMX_HOST_NLOHMANN_JSON_ROOT}")
+endif()
+set(umx_nlohmann_json_include_dir ${CMAKE_BINARY_DIR}/host-nlohmann-json)
+file(MAKE_DIRECTORY ${umx_nlohmann_json_include_dir})
+file(CREATE_LINK ${UMX_HOST_NLOHMANN_JSON_ROOT}/nlohmann ${umx_nlohmann_json_include_dir}/nlohmann
+  SYMBOLIC)
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
+set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${umx_nlohmann_json_include_dir})

@@ -12,7 +12,7 @@ cmake --build --preset fuzz
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in arguments display strings; do
+for target in arguments display strings transcript; do
   echo "== fuzz_$target, ${seconds}s =="
   mkdir -p "$work/$target"
   # New inputs go to the scratch directory; the checked-in corpus is only read.

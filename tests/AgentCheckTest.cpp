@@ -1,5 +1,5 @@
-// The agent check's parts that decide: its JSON, its reading of trace lines
-// and transcripts, the scenarios it makes and how it judges a run.
+// The agent check's parts that decide: its reading of trace lines and
+// transcripts, the scenarios it makes and how it judges a run.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "Evidence.h"
-#include "Json.h"
 #include "Report.h"
 #include "Runner.h"
 #include "Scenarios.h"
@@ -19,77 +18,6 @@
 namespace {
 
 using namespace AgentCheck;
-
-TEST(AgentCheckJson, TextsSurviveTheWriterAndTheReader) {
-  const std::string texts[] = {"",
-                               "plain",
-                               "quote \" backslash \\ slash /",
-                               std::string("nul\0end", 7),
-                               "\x01\x1f\x7f\n\t\r",
-                               "caf\xc3\xa9 \xff\x80 bytes as they are"};
-  for (const std::string& text : texts) {
-    JsonWriter writer;
-    writer.BeginObject()
-        .Key(text)
-        .BeginArray()
-        .Text(text)
-        .Number(-2.5)
-        .Flag(true)
-        .Null()
-        .EndArray();
-    writer.EndObject();
-    std::string why;
-    const std::optional<JsonValue> value = ParseJson(writer.Document(), why);
-    ASSERT_TRUE(value) << why << "\n" << writer.Document();
-    ASSERT_EQ(value->members.size(), 1u);
-    EXPECT_EQ(value->members[0].first, text);
-    const std::vector<JsonValue>& items = value->members[0].second.items;
-    ASSERT_EQ(items.size(), 4u);
-    EXPECT_EQ(items[0].text, text);
-    EXPECT_EQ(items[1].number, -2.5);
-    EXPECT_TRUE(items[2].flag);
-    EXPECT_EQ(items[3].kind, JsonValue::Kind::Null);
-    for (const char c : writer.Document()) {
-      EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\n') << "raw control character";
-    }
-  }
-}
-
-TEST(AgentCheckJson, ReaderTakesJsonAndRefusesTheRest) {
-  const struct {
-    const char* text;
-    const char* read;  // the text member "t", or null when the document is refused
-  } cases[] = {
-      {R"({"t":"a\u00e9\ud83d\ude00\/"})", "a\xc3\xa9\xf0\x9f\x98\x80/"},
-      {R"( {"n":[1,-0.5,2e3,{}],"t":"x"} )", "x"},
-      {R"({"t":"a"} x)", nullptr},
-      {R"({"t":"a)", nullptr},
-      {"{\"t\":\"a\nb\"}", nullptr},
-      {R"({"t":"\ud83d"})", nullptr},
-      {R"({"t":"\q"})", nullptr},
-      {R"({"n":01})", nullptr},
-      {R"({"n":1.})", nullptr},
-      {R"({"t":tru})", nullptr},
-      {R"({"t" "a"})", nullptr},
-      {R"([1,2)", nullptr},
-      {"", nullptr},
-  };
-  for (const auto& c : cases) {
-    std::string why;
-    const std::optional<JsonValue> value = ParseJson(c.text, why);
-    if (c.read == nullptr) {
-      EXPECT_FALSE(value) << c.text;
-      EXPECT_NE(why.find("at offset"), std::string::npos) << c.text;
-    } else {
-      ASSERT_TRUE(value) << c.text << ": " << why;
-      EXPECT_EQ(value->TextOf("t"), c.read) << c.text;
-    }
-  }
-  std::string deep(100, '[');
-  std::string why;
-  EXPECT_FALSE(ParseJson(deep + std::string(100, ']'), why));
-  EXPECT_NE(why.find("nested too deeply"), std::string::npos);
-}
 
 TEST(AgentCheckEvidence, TraceLinesInTheLibrarysFormAndLinesThatOnlyLookLikeThem) {
   const struct {
@@ -259,9 +187,11 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
   const Scenario& missing = Named(scenarios, "missing:-a");
   const Scenario& cancel = Named(scenarios, "cancel:init");
 
-  const std::string initFailed = R"({"call":"init","state":"returned","failed":true})";
+  const std::string initFailed = R"({"call":"init","state":"returned","failed":true})"
+                                 "\n";
   const std::string hostFailedOnce =
-      R"({"call":"getZentServerHostName","state":"returned","failed":true})";
+      R"({"call":"getZentServerHostName","state":"returned","failed":true})"
+      "\n";
   const std::string results = "clients/c/JobResults";
   RunResult timedOut = Ended(-9);
   timedOut.timedOut = true;
@@ -314,8 +244,8 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
       {"exit 0 after init failed", initFails, succeededAfterInit, Verdict::ReportedSuccess},
       {"exit 0 after a failure the whole job met too", hostFails, Done(results, hostFailedOnce),
        Verdict::Passed},
-      {"exit 0 after one more failure", hostFails,
-       Done(results, hostFailedOnce + "\n" + hostFailedOnce), Verdict::ReportedSuccess},
+      {"exit 0 after one more failure", hostFails, Done(results, hostFailedOnce + hostFailedOnce),
+       Verdict::ReportedSuccess},
       {"exit 0 with no call failed", hostFails, Done(results), Verdict::Passed},
       {"exit 0 with a malformed job id", malformed, Done(results), Verdict::ReportedSuccess},
       {"exit 0 without an option", missing, Done(results), Verdict::Passed},
@@ -377,7 +307,8 @@ TEST(AgentCheckVerdicts, ExpectationsTolerateTheFailuresTheyNameAndNoOthers) {
   whole.calls = {"init", "getZentServerHostName"};
   const std::vector<Scenario> scenarios = MakeScenarios({"-j", "1"}, &whole);
   RunResult ranOn = Ended(0);
-  ranOn.transcript = R"({"call":"getZentServerHostName","state":"returned","failed":true})";
+  ranOn.transcript = R"({"call":"getZentServerHostName","state":"returned","failed":true})"
+                     "\n";
   RunResult ranOnAndLeft = ranOn;
   ranOnAndLeft.files = {{"x", 1}};
 

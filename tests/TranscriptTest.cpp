@@ -11,62 +11,52 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
-#include "Json.h"
 #include "RkJobClient.h"
 #include "RkLocalPlatform.h"
 #include "RkPlatform.h"
 
 namespace {
 
-using AgentCheck::JsonValue;
+using Json = nlohmann::ordered_json;
 using RkLocalPlatform::Call;
 
-std::vector<JsonValue> ReadRecords(const std::string& path) {
+// Each line read by a strict parser, which refuses bytes that are not UTF-8.
+std::vector<Json> ReadRecords(const std::string& path) {
   std::ifstream in(path);
-  std::vector<JsonValue> records;
+  std::vector<Json> records;
   for (std::string line; std::getline(in, line);) {
-    std::string why;
-    std::optional<JsonValue> record = AgentCheck::ParseJson(line, why);
-    EXPECT_TRUE(record) << why << ": " << line;
-    if (record) records.push_back(std::move(*record));
+    Json record = Json::parse(line, nullptr, false);
+    EXPECT_FALSE(record.is_discarded()) << line;
+    if (!record.is_discarded()) records.push_back(std::move(record));
   }
   return records;
 }
 
-// The JSON of a member, written back compactly, to compare with the expected.
-std::string Compact(const JsonValue* value) {
-  if (value == nullptr) return "absent";
-  switch (value->kind) {
-    case JsonValue::Kind::Null:
-      return "null";
-    case JsonValue::Kind::Bool:
-      return value->flag ? "true" : "false";
-    case JsonValue::Kind::Number: {
-      std::ostringstream number;
-      number << value->number;
-      return number.str();
-    }
-    case JsonValue::Kind::Text:
-      return '"' + value->text + '"';
-    case JsonValue::Kind::Array:
-      return "[...]";
-    case JsonValue::Kind::Object: {
-      std::string object = "{";
-      for (const auto& [name, member] : value->members) {
-        object += (object.size() > 1 ? "," : "") + name + ":" + Compact(&member);
-      }
-      return object + "}";
-    }
+// A member written back compactly, texts unquoted inside, to compare with the
+// expected.
+std::string Compact(const Json& record, const char* pszName) {
+  const auto member = record.find(pszName);
+  if (member == record.end()) return "absent";
+  if (member->is_string()) return '"' + member->get<std::string>() + '"';
+  if (!member->is_object()) return member->dump();
+  std::string object = "{";
+  for (const auto& [name, value] : member->items()) {
+    object += (object.size() > 1 ? "," : "") + name + ":" + Compact(*member, name.c_str());
   }
-  return "?";
+  return object + "}";
+}
+
+std::string TextOf(const Json& record, const char* pszName) {
+  return record.value(pszName, std::string());
 }
 
 // The transcript variable is read at the first platform call, so these need
@@ -98,7 +88,7 @@ TEST_F(Transcript, RecordsEveryCallItsArgumentsAndOutcomeOneLineEach) {
   RKBkpJobClient client;
   EXPECT_FALSE(client.init(nullptr, 42, 3, RKS_PLATFORM_LINUX, true, "t\x01ok"));
   (void)client.getLastError();
-  RKPI_Focus::setFocusClientName("c\xc3\xa9");
+  RKPI_Focus::setFocusClientName("c\xc3\xa9\xff\xc2\x85");
   RKPI_ZentClient platform;
   char szDir[2048];
   EXPECT_NE(platform.getJobResultsDirectory("c", szDir, nullptr, nullptr, sizeof szDir), 0);
@@ -122,7 +112,9 @@ TEST_F(Transcript, RecordsEveryCallItsArgumentsAndOutcomeOneLineEach) {
       {"init", "{arg1:null,jobId:42,arg3:3,platform:1,arg5:true,arg6:\"t\x01ok\"}", "returned",
        "false", "true", "5", "null"},
       {"getLastError", "{}", "returned", "5", "false", "null", "null"},
-      {"setFocusClientName", "{name:\"c\xc3\xa9\"}", "returned", "null", "false", "null", "null"},
+      // The byte that is not UTF-8 as U+FFFD, and all of them in hex beside it.
+      {"setFocusClientName", "{name:\"c\xc3\xa9\xef\xbf\xbd\xc2\x85\",nameBytes:\"63c3a9ffc285\"}",
+       "returned", "null", "false", "null", "null"},
       {"getJobResultsDirectory", "{client:\"c\",capacity:2048}", "returned", "1", "false", "0",
        "null"},
       {"getZentServerHostName", "{}", "returned", "\"zentserver.localdomain\"", "false", "0",
@@ -133,24 +125,30 @@ TEST_F(Transcript, RecordsEveryCallItsArgumentsAndOutcomeOneLineEach) {
        "\"local platform: getName failed\""},
       {"GetSubclientDir", "{first:1,second:2}", "returned", "0", "false", "null", "null"},
   };
-  const std::vector<JsonValue> records = ReadRecords(path);
+  const std::vector<Json> records = ReadRecords(path);
   ASSERT_EQ(records.size(), std::size(expected));
   for (std::size_t i = 0; i < records.size(); ++i) {
-    const JsonValue& record = records[i];
+    const Json& record = records[i];
     const auto& e = expected[i];
-    EXPECT_EQ(Compact(record.Find("seq")), std::to_string(i + 1)) << e.call;
-    EXPECT_EQ(Compact(record.Find("pid")), std::to_string(getpid())) << e.call;
-    EXPECT_EQ(record.TextOf("call"), e.call);
-    EXPECT_EQ(Compact(record.Find("args")), e.args) << e.call;
-    EXPECT_EQ(record.TextOf("state"), e.state) << e.call;
-    EXPECT_EQ(Compact(record.Find("result")), e.result) << e.call;
-    EXPECT_EQ(Compact(record.Find("failed")), e.failed) << e.call;
-    EXPECT_EQ(Compact(record.Find("lastError")), e.lastError) << e.call;
-    EXPECT_EQ(Compact(record.Find("thrown")), e.thrown) << e.call;
+    EXPECT_EQ(Compact(record, "seq"), std::to_string(i + 1)) << e.call;
+    EXPECT_EQ(Compact(record, "pid"), std::to_string(getpid())) << e.call;
+    EXPECT_EQ(TextOf(record, "call"), e.call);
+    EXPECT_EQ(Compact(record, "args"), e.args) << e.call;
+    EXPECT_EQ(TextOf(record, "state"), e.state) << e.call;
+    EXPECT_EQ(Compact(record, "result"), e.result) << e.call;
+    EXPECT_EQ(Compact(record, "failed"), e.failed) << e.call;
+    EXPECT_EQ(Compact(record, "lastError"), e.lastError) << e.call;
+    EXPECT_EQ(Compact(record, "thrown"), e.thrown) << e.call;
   }
-  EXPECT_EQ(records[0].TextOf("lastErrorText"), "down \"now\"\n");
-  EXPECT_EQ(Compact(records[3].Find("out")), "{dir:\"" + dir + "\"}");
-  EXPECT_EQ(Compact(records[8].Find("out")), "{dir:\"" + m_strFolder + "/root/subclients/1/2\"}");
+  EXPECT_EQ(TextOf(records[0], "lastErrorText"), "down \"now\"\n");
+  EXPECT_EQ(Compact(records[3], "out"), "{dir:\"" + dir + "\"}");
+  EXPECT_EQ(Compact(records[8], "out"), "{dir:\"" + m_strFolder + "/root/subclients/1/2\"}");
+  // Controls, C1 ones too, are escaped: the file shows none raw.
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.find('\x01'), std::string::npos);
+  EXPECT_EQ(text.find("\xc2\x85"), std::string::npos);
+  EXPECT_NE(text.find("\\u0085"), std::string::npos);
 }
 
 TEST_F(Transcript, ThreadsAppendWholeLinesInTheOrderOfTheirNumbers) {
@@ -168,11 +166,11 @@ TEST_F(Transcript, ThreadsAppendWholeLinesInTheOrderOfTheirNumbers) {
   }
   for (std::thread& thread : threads)
     thread.join();
-  const std::vector<JsonValue> records = ReadRecords(path);
+  const std::vector<Json> records = ReadRecords(path);
   ASSERT_EQ(records.size(), static_cast<std::size_t>(kThreads * kCalls));
   for (std::size_t i = 0; i < records.size(); ++i) {
-    EXPECT_EQ(records[i].Find("seq")->number, static_cast<double>(i + 1));
-    const std::string name = records[i].Find("args")->TextOf("name");
+    EXPECT_EQ(records[i].value("seq", 0u), i + 1);
+    const std::string name = TextOf(records[i].at("args"), "name");
     EXPECT_EQ(name, std::string(name.size(), name.front()));
   }
 }

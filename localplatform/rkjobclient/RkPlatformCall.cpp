@@ -128,20 +128,17 @@ bool TranscriptKept() { return TheTranscript().Kept(); }
 
 PlatformCall::~PlatformCall() {
   if (m_bKept && !m_bWritten && std::uncaught_exceptions() > m_nUncaught) {
-    Write("threw", "null", true, "\"an exception\"");
+    Write("threw", kNoResult, true, "\"an exception\"");
   }
 }
 
 PlatformCall& PlatformCall::OutText(const char* pszName, const char* pszText,
                                     std::size_t nCapacity) {
   if (!m_bKept) return *this;
-  std::string json;
-  if (pszText == nullptr) {
-    json = "null";
-  } else {
-    AppendJsonText(json, pszText, ::strnlen(pszText, nCapacity));
-  }
-  return Field(m_strOut, pszName, json);
+  if (pszText == nullptr) return Field(m_strOut, pszName, "null");
+  std::string member;
+  AppendJsonTextMember(member, pszName, std::string_view(pszText, ::strnlen(pszText, nCapacity)));
+  return Member(m_strOut, member);
 }
 
 bool PlatformCall::Begin() {
@@ -157,7 +154,7 @@ bool PlatformCall::Begin() {
   });
   if (hold) {
     SignalsBlocked blocked;  // a signal sent once the held line is out ends the wait
-    if (m_bKept) TheTranscript().Append(Record("held", "null", false, "null"));
+    if (m_bKept) TheTranscript().Append(Record("held", kNoResult, false, "null"));
     if (*hold) (*hold)();
     sigset_t none;
     sigemptyset(&none);
@@ -169,48 +166,59 @@ bool PlatformCall::Begin() {
     if (m_bKept) {
       std::string thrown;
       AppendJsonText(thrown, strWhat);
-      Write("threw", "null", true, thrown);
+      Write("threw", kNoResult, true, thrown);
     }
     throw std::runtime_error(strWhat);
   }
   return false;
 }
 
-PlatformCall& PlatformCall::Field(std::string& object, const char* pszName,
-                                  const std::string& json) {
+PlatformCall& PlatformCall::Member(std::string& object, const std::string& member) {
   if (!m_bKept) return *this;
   if (!object.empty()) object += ',';
-  AppendJsonText(object, pszName, std::strlen(pszName));
-  object += ':';
-  object += json;
+  object += member;
   return *this;
 }
 
-std::string PlatformCall::TextJson(const char* pszText) const {
-  if (!m_bKept) return {};
-  if (pszText == nullptr) return "null";
-  std::string json;
-  AppendJsonText(json, pszText, std::strlen(pszText));
-  return json;
+PlatformCall& PlatformCall::Field(std::string& object, const char* pszName,
+                                  const std::string& json) {
+  if (!m_bKept) return *this;
+  std::string member;
+  AppendJsonText(member, pszName);
+  member += ':';
+  member += json;
+  return Member(object, member);
 }
 
-std::string PlatformCall::Record(const char* pszState, const std::string& result, bool bFailed,
-                                 const std::string& thrown) const {
+std::string PlatformCall::TextMember(const char* pszName, const char* pszText) const {
+  if (!m_bKept) return {};
+  std::string member;
+  if (pszText == nullptr) {
+    AppendJsonText(member, pszName);
+    member += ":null";
+  } else {
+    AppendJsonTextMember(member, pszName, pszText);
+  }
+  return member;
+}
+
+std::string PlatformCall::Record(const char* pszState, const std::string& resultMember,
+                                 bool bFailed, const std::string& thrown) const {
   std::string record = "\"call\":";
-  AppendJsonText(record, m_pszName, std::strlen(m_pszName));
+  AppendJsonText(record, m_pszName);
   record.append(",\"args\":{").append(m_strArgs).append("},\"state\":\"").append(pszState);
-  record.append("\",\"result\":").append(result).append(",\"failed\":");
+  record.append("\",").append(resultMember).append(",\"failed\":");
   record.append(bFailed ? "true" : "false").append(",\"lastError\":").append(m_strLastError);
   record.append(",\"thrown\":").append(thrown);
-  if (!m_strLastErrorText.empty()) record.append(",\"lastErrorText\":").append(m_strLastErrorText);
+  if (!m_strLastErrorText.empty()) record.append(",").append(m_strLastErrorText);
   if (!m_strOut.empty()) record.append(",\"out\":{").append(m_strOut).append("}");
   return record;
 }
 
-void PlatformCall::Write(const char* pszState, const std::string& result, bool bFailed,
+void PlatformCall::Write(const char* pszState, const std::string& resultMember, bool bFailed,
                          const std::string& thrown) {
   m_bWritten = true;
-  TheTranscript().Append(Record(pszState, result, bFailed, thrown));
+  TheTranscript().Append(Record(pszState, resultMember, bFailed, thrown));
 }
 
 }  // namespace detail

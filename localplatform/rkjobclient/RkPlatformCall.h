@@ -32,7 +32,7 @@ class PlatformCall {
   PlatformCall& operator=(const PlatformCall&) = delete;
 
   PlatformCall& ArgText(const char* pszName, const char* pszText) {
-    return Field(m_strArgs, pszName, TextJson(pszText));
+    return Member(m_strArgs, TextMember(pszName, pszText));
   }
   template <typename T>
   PlatformCall& ArgNumber(const char* pszName, T value) {
@@ -50,7 +50,7 @@ class PlatformCall {
     return *this;
   }
   PlatformCall& LastErrorText(const char* pszText) {
-    m_strLastErrorText = TextJson(pszText);
+    m_strLastErrorText = TextMember("lastErrorText", pszText);
     return *this;
   }
 
@@ -66,32 +66,37 @@ class PlatformCall {
   // null.
   template <typename T>
   T Returned(T result, bool bFailed) {
-    if (m_bKept) Write("returned", ResultJson(result), bFailed, "null");
+    if (m_bKept) Write("returned", ResultMember(result), bFailed, "null");
     return result;
   }
   void ReturnedNothing() {
-    if (m_bKept) Write("returned", "null", false, "null");
+    if (m_bKept) Write("returned", kNoResult, false, "null");
   }
 
  private:
+  static constexpr const char* kNoResult = "\"result\":null";
+
+  // Appends a member, `"name":json` or what TextMember() made, to `object`.
+  PlatformCall& Member(std::string& object, const std::string& member);
   PlatformCall& Field(std::string& object, const char* pszName, const std::string& json);
-  std::string TextJson(const char* pszText) const;
+  // `"name":"text"`, with "nameBytes" when the text is not UTF-8; or null.
+  std::string TextMember(const char* pszName, const char* pszText) const;
   template <typename T>
-  std::string ResultJson(T result) const {
-    if constexpr (std::is_same_v<T, bool>) {
-      return result ? "true" : "false";
-    } else if constexpr (std::is_same_v<T, const char*>) {
-      return TextJson(result);
+  std::string ResultMember(T result) const {
+    if constexpr (std::is_same_v<T, const char*>) {
+      return TextMember("result", result);
+    } else if constexpr (std::is_same_v<T, bool>) {
+      return result ? "\"result\":true" : "\"result\":false";
     } else if constexpr (std::is_pointer_v<T>) {
-      return result != nullptr ? "true" : "null";
+      return result != nullptr ? "\"result\":true" : kNoResult;
     } else {
-      return std::to_string(result);
+      return "\"result\":" + std::to_string(result);
     }
   }
-  void Write(const char* pszState, const std::string& result, bool bFailed,
+  void Write(const char* pszState, const std::string& resultMember, bool bFailed,
              const std::string& thrown);
   // The record's fields after its sequence number and process.
-  std::string Record(const char* pszState, const std::string& result, bool bFailed,
+  std::string Record(const char* pszState, const std::string& resultMember, bool bFailed,
                      const std::string& thrown) const;
 
   const char* m_pszName;
@@ -102,7 +107,7 @@ class PlatformCall {
   std::string m_strArgs;
   std::string m_strOut;
   std::string m_strLastError = "null";
-  std::string m_strLastErrorText;  // empty: the call leaves no last error text
+  std::string m_strLastErrorText;  // its member; empty: the call leaves no last error text
 };
 
 }  // namespace detail

@@ -32,7 +32,7 @@ start=$(date +%s%N)
 run 0 --json "$work/sample.json" -- "$sample"
 elapsed_ms=$((($(date +%s%N) - start) / 1000000))
 [ "$elapsed_ms" -lt 10000 ] || fail "took $elapsed_ms ms"
-jq -e '.version == 1 and .passed and .counts.failed == 0 and .counts.passed >= 20' \
+jq -e '.version == 2 and .passed and .counts.failed == 0 and .counts.passed >= 20' \
   "$work/sample.json" >/dev/null || fail "report: $(jq -c .counts "$work/sample.json")"
 for name in whole-job fault:init=5:down fault:hostname=31 fault:throw=resultsdir missing:-j \
             missing:-qs malformed:-j malformed:-a cancel:getJobResultsDirectory; do

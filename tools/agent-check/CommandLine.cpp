@@ -15,6 +15,8 @@
 #include <memory>
 #include <utility>
 
+#include "Escape.h"
+
 namespace AgentCheck {
 namespace {
 
@@ -103,13 +105,13 @@ std::string Take(const OptionInfo& info, const std::string& value, Options& opti
   if (name == "-j") {
     const std::optional<double> jobs = PositiveNumber(value);
     if (!jobs || *jobs != static_cast<int>(*jobs) || *jobs > 64) {
-      return "-j takes a whole number from 1 to 64, not \"" + Printable(value) + "\"";
+      return "-j takes a whole number from 1 to 64, not \"" + EscapeText(value) + "\"";
     }
     options.jobs = static_cast<int>(*jobs);
   } else if (name == "--timeout") {
     const std::optional<double> seconds = PositiveNumber(value);
     if (!seconds) {
-      return "--timeout takes a number of seconds above 0, not \"" + Printable(value) + "\"";
+      return "--timeout takes a number of seconds above 0, not \"" + EscapeText(value) + "\"";
     }
     options.timeLimit = *seconds;
   } else if (name == "--json") {
@@ -141,9 +143,9 @@ std::string Refusal(int nFound, const std::string& word) {
   if (word.compare(0, 2, "--") == 0) {
     const std::string name = word.substr(0, word.find('='));
     // optopt holds the option's own value when it was given one it takes not.
-    return optopt != 0 ? name + " takes no value" : "unknown option " + Printable(name);
+    return optopt != 0 ? name + " takes no value" : "unknown option " + EscapeText(name);
   }
-  return "unknown option -" + Printable(std::string(1, static_cast<char>(optopt)));
+  return "unknown option -" + EscapeText(std::string(1, static_cast<char>(optopt)));
 }
 
 }  // namespace
@@ -243,7 +245,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
           optarg != nullptr && optarg == argv[optind - 1] ? argv[optind - 2] : last;
       const std::string name = word.substr(0, word.find('='));
       if (name != NameOf(info)) {
-        why = "unknown option " + Printable(name);
+        why = "unknown option " + EscapeText(name);
         return std::nullopt;
       }
     }
@@ -269,24 +271,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
   return options;
 }
 
-std::string Printable(std::string_view text) {
-  std::string shown;
-  shown.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char szEscape[5];
-      std::snprintf(szEscape, sizeof szEscape, "\\x%02x", byte);
-      shown += szEscape;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 std::string PrepareKeptFolder(const std::string& path) {
-  const std::string named = "--keep " + Printable(path) + ": ";
+  const std::string named = "--keep " + EscapeText(path) + ": ";
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return named + std::strerror(errno);
   // Opened, not looked up by name, so that what is checked is what is used.
   const UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -323,7 +309,7 @@ std::string PrepareKeptFolder(const std::string& path) {
 std::optional<ReportFile> ReportFile::Open(const std::string& option, const std::string& path,
                                            std::string& why) {
   if (path == kStandardOutput) return ReportFile(option, path, STDOUT_FILENO, false);
-  const std::string named = option + " " + Printable(path) + ": ";
+  const std::string named = option + " " + EscapeText(path) + ": ";
   constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
   const bool bCreated = fd >= 0;
@@ -333,7 +319,7 @@ std::optional<ReportFile> ReportFile::Open(const std::string& option, const std:
     const std::string folder = std::filesystem::path(path).parent_path().string();
     why = named + (nError == ELOOP    ? "a symbolic link; name the file itself"
                    : nError == EISDIR ? "a folder"
-                   : nError == ENOENT ? "no folder " + Printable(folder.empty() ? "." : folder)
+                   : nError == ENOENT ? "no folder " + EscapeText(folder.empty() ? "." : folder)
                    : nError == ENXIO  ? "a pipe that no one reads"
                                       : std::string("cannot write: ") + std::strerror(nError));
     return std::nullopt;
@@ -366,7 +352,7 @@ ReportFile::~ReportFile() {
 }
 
 bool ReportFile::Write(std::string_view text, std::string& why) {
-  const std::string named = m_option + " " + Printable(m_path) + ": ";
+  const std::string named = m_option + " " + EscapeText(m_path) + ": ";
   if (m_fd == STDOUT_FILENO) {
     std::fflush(stdout);
   } else {

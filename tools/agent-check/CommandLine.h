@@ -48,10 +48,6 @@ std::string Usage();
 // value after '=' or as the next word. Nullopt with the reason in `why`.
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& why);
 
-// `text` with each control character and DEL as \xHH, the library's trace
-// rule: for any text the check did not make, before it reaches a terminal.
-std::string Printable(std::string_view text);
-
 // Makes `path` the folder that --keep keeps the outputs in: a new one, or an
 // existing empty folder of the user's that no other can write to, reached
 // without following a link at its last component. Empty when it is fit,

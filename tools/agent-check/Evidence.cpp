@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
-#include "Json.h"
+#include <nlohmann/json.hpp>
 
 namespace AgentCheck {
 namespace {
@@ -98,6 +99,84 @@ bool SameWord(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Problems of a transcript named one by one; the rest are counted.
+constexpr std::size_t kMaxProblems = 10;
+// Deeper lines are refused: no record of a call is nested so.
+constexpr int kMaxDepth = 16;
+
+// Reads one transcript line, as nlohmann's SAX parser reports it, into a
+// CallRecord, keeping nothing else of it: memory stays as small as the
+// record, whatever the line holds.
+class RecordReader {
+ public:
+  using Json = nlohmann::json;
+
+  // The record, or nullopt with the reason in Problem().
+  std::optional<CallRecord> Read(std::string_view line) {
+    if (!Json::sax_parse(line, this) && m_problem.empty()) m_problem = "is not JSON";
+    if (!m_problem.empty()) return std::nullopt;
+    if (m_record.call.empty()) {
+      m_problem = "names no call";
+      return std::nullopt;
+    }
+    return std::move(m_record);
+  }
+  const std::string& Problem() const { return m_problem; }
+
+  // The parser's events; returning false ends the parse.
+  bool null() { return Scalar(); }
+  bool boolean(bool value) {
+    if (m_nDepth == 1 && m_key == "failed") m_record.failed = value;
+    return Scalar();
+  }
+  bool number_integer(Json::number_integer_t) { return Scalar(); }
+  bool number_unsigned(Json::number_unsigned_t) { return Scalar(); }
+  bool number_float(Json::number_float_t, const std::string&) { return Scalar(); }
+  bool binary(Json::binary_t&) { return Scalar(); }
+  bool string(std::string& value) {
+    if (m_nDepth == 1 && m_key == "call") m_record.call = std::move(value);
+    if (m_nDepth == 1 && m_key == "state") m_record.state = std::move(value);
+    if (m_nDepth == 2 && m_bInOut && m_key == "dir") m_record.outDir = std::move(value);
+    return Scalar();
+  }
+  bool start_object(std::size_t) {
+    if (m_nDepth == 1) m_bInOut = m_key == "out";
+    return Open();
+  }
+  bool end_object() { return Close(); }
+  bool start_array(std::size_t) { return m_nDepth > 0 ? Open() : Refuse("is not an object"); }
+  bool end_array() { return Close(); }
+  bool key(std::string& name) {
+    if (m_nDepth <= 2) m_key = std::move(name);
+    return true;
+  }
+  // The parser's message quotes the line; only where it failed is kept.
+  bool parse_error(std::size_t nByte, const std::string&, const nlohmann::detail::exception&) {
+    return Refuse("is not JSON (byte " + std::to_string(nByte) + ")");
+  }
+
+ private:
+  bool Refuse(std::string problem) {
+    if (m_problem.empty()) m_problem = std::move(problem);
+    return false;
+  }
+  bool Scalar() { return m_nDepth > 0 || Refuse("is not an object"); }
+  bool Open() {
+    if (++m_nDepth > kMaxDepth) return Refuse("is nested too deeply");
+    return true;
+  }
+  bool Close() {
+    if (--m_nDepth == 1) m_bInOut = false;
+    return true;
+  }
+
+  CallRecord m_record;
+  int m_nDepth = 0;
+  std::string m_key;      // the last member's name at depth 1, or in "out"
+  bool m_bInOut = false;  // within the object that is the record's "out"
+  std::string m_problem;
+};
+
 }  // namespace
 
 std::vector<std::string_view> Lines(std::string_view text) {
@@ -113,19 +192,27 @@ std::vector<std::string_view> Lines(std::string_view text) {
 
 std::vector<CallRecord> ReadTranscript(std::string_view text, std::vector<std::string>& problems) {
   std::vector<CallRecord> records;
-  int nLine = 0;
-  for (const std::string_view line : Lines(text)) {
-    ++nLine;
-    std::string why;
-    const std::optional<JsonValue> value = ParseJson(line, why);
-    if (!value || value->kind != JsonValue::Kind::Object || value->TextOf("call").empty()) {
-      problems.push_back("transcript line " + std::to_string(nLine) + ": " +
-                         (value ? "not a record of a call" : why));
+  std::size_t nMoreProblems = 0;
+  // Line by line as they come, so that nothing but the records grows.
+  for (std::size_t nLine = 1; !text.empty(); ++nLine) {
+    const std::size_t nEnd = text.find('\n');
+    const bool bCut = nEnd == std::string_view::npos;
+    RecordReader reader;
+    std::optional<CallRecord> record = reader.Read(text.substr(0, nEnd));
+    text.remove_prefix(bCut ? text.size() : nEnd + 1);
+    // A cut line that still reads as a record, cut just before its line
+    // end, is kept too.
+    if (record) records.push_back(std::move(*record));
+    if (record && !bCut) continue;
+    if (problems.size() == kMaxProblems) {
+      ++nMoreProblems;
       continue;
     }
-    CallRecord record{value->TextOf("call"), value->TextOf("state"), value->FlagOf("failed"), {}};
-    if (const JsonValue* out = value->Find("out")) record.outDir = out->TextOf("dir");
-    records.push_back(std::move(record));
+    problems.push_back("transcript line " + std::to_string(nLine) + " " +
+                       (bCut ? std::string("is cut") : reader.Problem()));
+  }
+  if (nMoreProblems > 0) {
+    problems.push_back("transcript: " + std::to_string(nMoreProblems) + " more lines like these");
   }
   return records;
 }

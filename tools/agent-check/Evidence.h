@@ -17,8 +17,11 @@ struct CallRecord {
   std::string outDir;  // the directory the call wrote, if it wrote one
 };
 
-// The records of a transcript, one JSON object a line, in the file's order;
-// a line that is not such an object is named in `problems`.
+// The records of a transcript, one JSON object a line, in the file's order.
+// Each line that is not such an object, and a last line without its line
+// end ("transcript line 9 is cut", kept as a record if it reads as one), is
+// named in `problems` by its number, never by its text: the first ten, then
+// how many more. Memory beyond the records stays within a line's size.
 std::vector<CallRecord> ReadTranscript(std::string_view text, std::vector<std::string>& problems);
 
 // A stdout line that looks like one of the library's trace lines: a trace

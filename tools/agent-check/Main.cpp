@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "Escape.h"
 #include "Evidence.h"
 #include "Report.h"
 #include "Runner.h"
@@ -132,8 +133,8 @@ void WarnUnmatched(const std::string& file, const std::vector<Expectation>& expe
   for (const Expectation& expectation : expectations) {
     if (!NamesAny(expectation.pattern, scenarios)) {
       std::fprintf(stderr, "%s: warning: %s:%d: %s names no scenario\n", kProgram,
-                   Printable(file).c_str(), expectation.line,
-                   Printable(expectation.pattern).c_str());
+                   EscapeText(file).c_str(), expectation.line,
+                   EscapeText(expectation.pattern).c_str());
     }
   }
 }
@@ -230,7 +231,7 @@ class Table {
         const auto nDone = std::count(m_done.begin(), m_done.end(), true);
         std::fprintf(m_out, "%s: %zd of %zu done, running %s ...", kProgram,
                      static_cast<ssize_t>(nDone), m_results.size(),
-                     Printable(m_results[nPrinted].scenario.name).c_str());
+                     EscapeText(m_results[nPrinted].scenario.name).c_str());
       }
       std::fflush(m_out);
     }
@@ -245,24 +246,12 @@ class Table {
   std::vector<bool> m_done;
 };
 
-// The JUnit report from Report.h's JunitReport, found by argument-dependent
-// lookup once it is declared; nullopt while the check has no JUnit writer.
-template <typename CheckType>
-auto JunitText(const CheckType& check, const std::vector<ScenarioResult>& results, int)
-    -> decltype(JunitReport(check, results)) {
-  return JunitReport(check, results);
-}
-template <typename CheckType>
-std::optional<std::string> JunitText(const CheckType&, const std::vector<ScenarioResult>&, long) {
-  return std::nullopt;
-}
-
 // The reason on stderr, each line escaped: it holds texts of the agent's.
 int CannotRun(const std::string& why) {
   const std::vector<std::string_view> lines = Lines(why);
   std::string shown;
   for (std::size_t n = 0; n < lines.size(); ++n)
-    shown.append(n == 0 ? "" : "\n").append(Printable(lines[n]));
+    shown.append(n == 0 ? "" : "\n").append(EscapeText(lines[n]));
   std::fprintf(stderr, "%s: %s\n", kProgram, shown.c_str());
   return kExitCannotRun;
 }
@@ -272,8 +261,8 @@ int List(const Options& options, const std::vector<Scenario>& named) {
   for (const Scenario& scenario : named) {
     if (options.only.empty() || scenario.kind == Kind::WholeJob ||
         MatchesAny(options.only, scenario.name)) {
-      std::printf("%-32s %s\n", Printable(scenario.name).c_str(),
-                  Printable(scenario.description).c_str());
+      std::printf("%-32s %s\n", EscapeText(scenario.name).c_str(),
+                  EscapeText(scenario.description).c_str());
     }
   }
   return kExitPassed;
@@ -366,9 +355,9 @@ int Run(const Options& options, int nStopFd) {
   std::FILE* const out = options.ReportsToStdout() ? stderr : stdout;
   const bool bTerminal = ::isatty(::fileno(out)) != 0 && std::getenv("NO_COLOR") == nullptr;
   Table table(results, out, bTerminal);
-  std::fprintf(out, "%s: %s", kProgram, Printable(program).c_str());
+  std::fprintf(out, "%s: %s", kProgram, EscapeText(program).c_str());
   for (const std::string& arg : args)
-    std::fprintf(out, " %s", Printable(arg).c_str());
+    std::fprintf(out, " %s", EscapeText(arg).c_str());
   std::fprintf(out, "\n");
   table.PrintHeading();
   for (std::size_t n = 0; n < results.size(); ++n) {
@@ -402,17 +391,9 @@ int Run(const Options& options, int nStopFd) {
   std::fprintf(out, "%s: %d passed%s, %d failed, %d not reached in %.1f s\n", kProgram,
                counts.passed, tolerated.c_str(), counts.failed, counts.notReached, check.seconds);
   if (json && !json->Write(JsonReport(check, results), why)) return CannotRun(why);
-  if (junit) {
-    // The JUnit report: written here once Report.h has JunitReport.
-    if (const std::optional<std::string> text = JunitText(check, results, 0)) {
-      if (!junit->Write(*text, why)) return CannotRun(why);
-    } else {
-      std::fprintf(stderr, "%s: warning: this build writes no JUnit report; --junit %s left out\n",
-                   kProgram, Printable(options.junit).c_str());
-    }
-  }
+  if (junit && !junit->Write(JunitReport(check, results), why)) return CannotRun(why);
   if (!options.keep.empty()) {
-    std::fprintf(out, "%s: outputs kept in %s\n", kProgram, Printable(base).c_str());
+    std::fprintf(out, "%s: outputs kept in %s\n", kProgram, EscapeText(base).c_str());
   }
   if (counts.errors != 0) return kExitCannotRun;
   return counts.failed == 0 ? kExitPassed : kExitFailed;

@@ -1,18 +1,32 @@
 #include "Report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
-#include "Json.h"
+#include <nlohmann/json.hpp>
+
+#include "Escape.h"
+#include "Evidence.h"
+#include "JsonText.h"
+#include "Utf8.h"
 
 namespace AgentCheck {
 namespace {
+
+using Json = nlohmann::ordered_json;
 
 constexpr char kGreen[] = "\033[32m";
 constexpr char kRed[] = "\033[1;31m";
 constexpr char kYellow[] = "\033[33m";
 constexpr char kDim[] = "\033[2m";
 constexpr char kPlain[] = "\033[0m";
+
+// Of a crash's stderr: the lines shown, read from its last bytes only, each
+// cut to fit a terminal's line.
+constexpr int kCrashLines = 5;
+constexpr std::size_t kTailBytes = 4096;
+constexpr std::size_t kShownLineBytes = 160;
 
 std::string Duration(double seconds) {
   char szText[32];
@@ -24,63 +38,173 @@ std::string Duration(double seconds) {
   return szText;
 }
 
-// Each control character as '?': the texts come from the agent.
-std::string Shown(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+bool IsBlank(std::string_view line) {
+  return line.find_first_not_of(" \t\r") == std::string_view::npos;
+}
+
+// The last `nLines` lines of the last kTailBytes of `text`, without the
+// blank lines after them; the first may be the end of a longer line.
+std::string_view TailLines(std::string_view text, int nLines) {
+  if (nLines <= 0) return {};
+  if (text.size() > kTailBytes) text.remove_prefix(text.size() - kTailBytes);
+  std::vector<std::string_view> lines = Lines(text);
+  while (!lines.empty() && IsBlank(lines.back()))
+    lines.pop_back();
+  if (lines.empty()) return {};
+  const std::size_t nFirst = lines.size() - std::min<std::size_t>(lines.size(), nLines);
+  const char* pszStart = lines[nFirst].data();
+  return {pszStart, static_cast<std::size_t>(lines.back().data() + lines.back().size() - pszStart)};
+}
+
+bool ShowsStderr(const ScenarioResult& result) {
+  return result.judgement.verdict == Verdict::Crashed && !result.run.err.empty();
+}
+
+// The hex of the bytes of a text that is not UTF-8; null for one that is.
+Json BytesUnlessUtf8(std::string_view text) {
+  if (IsUtf8(text)) return nullptr;
+  std::string hex;
+  AppendHex(hex, text);
+  return hex;
+}
+
+// The member `name`: the text as it is when it is UTF-8; else with U+FFFD
+// in place of its bad bytes (as the document is dumped) and its bytes in hex
+// in `nameBytes`.
+void PutText(Json& object, const std::string& name, std::string_view text) {
+  object[name] = std::string(text);
+  if (Json bytes = BytesUnlessUtf8(text); !bytes.is_null())
+    object[name + "Bytes"] = std::move(bytes);
+}
+
+void PutTextOrNull(Json& object, const std::string& name, std::string_view text) {
+  if (text.empty()) {
+    object[name] = nullptr;
+  } else {
+    PutText(object, name, text);
   }
-  return text;
 }
 
-void WriteCommandLine(JsonWriter& json, const std::string& program,
-                      const std::vector<std::string>& args) {
-  json.BeginArray().Text(program);
-  for (const std::string& arg : args)
-    json.Text(arg);
-  json.EndArray();
+// The member `name`, an array of the program and its arguments; with
+// `nameBytes`, an array of the hex of each (null for each that is UTF-8),
+// when any is not UTF-8.
+void PutCommandLine(Json& object, const std::string& name, const std::string& program,
+                    const std::vector<std::string>& args) {
+  Json texts = Json::array();
+  Json bytes = Json::array();
+  bool bAllUtf8 = true;
+  for (std::size_t n = 0; n <= args.size(); ++n) {
+    const std::string& text = n == 0 ? program : args[n - 1];
+    texts.push_back(text);
+    bytes.push_back(BytesUnlessUtf8(text));
+    bAllUtf8 = bAllUtf8 && bytes.back().is_null();
+  }
+  object[name] = std::move(texts);
+  if (!bAllUtf8) object[name + "Bytes"] = std::move(bytes);
 }
 
-void WriteScenario(JsonWriter& json, const Check& check, const ScenarioResult& result) {
+// Seconds to the millisecond, as a report shows them.
+double Rounded(double seconds) { return std::round(seconds * 1000) / 1000; }
+
+Json ScenarioJson(const Check& check, const ScenarioResult& result) {
   const Scenario& scenario = result.scenario;
   const RunResult& run = result.run;
-  json.BeginObject();
-  json.Key("name").Text(scenario.name);
-  json.Key("kind").Text(KindName(scenario.kind));
-  json.Key("description").Text(scenario.description);
-  json.Key("commandLine");
-  WriteCommandLine(json, check.program, scenario.args);
-  json.Key("faults").TextOrNull(scenario.faults);
-  json.Key("ran").Flag(result.ran);
-  json.Key("exit");
+  Json json = Json::object();
+  PutText(json, "name", scenario.name);
+  json["kind"] = KindName(scenario.kind);
+  PutText(json, "description", scenario.description);
+  PutCommandLine(json, "commandLine", check.program, scenario.args);
+  PutTextOrNull(json, "faults", scenario.faults);
+  json["ran"] = result.ran;
   if (result.ran) {
-    json.BeginObject();
-    json.Key("status");
-    run.exited ? json.Number(run.status) : json.Null();
-    json.Key("signal").TextOrNull(run.exited ? std::string() : SignalName(run.signal));
-    json.Key("timedOut").Flag(run.timedOut);
-    json.Key("sentSignal").TextOrNull(run.signalSent ? "SIGTERM" : "");
-    json.EndObject();
+    Json exit = Json::object();
+    exit["status"] = run.exited ? Json(run.status) : Json(nullptr);
+    exit["signal"] = run.exited ? Json(nullptr) : Json(SignalName(run.signal));
+    exit["timedOut"] = run.timedOut;
+    exit["sentSignal"] = run.signalSent ? Json("SIGTERM") : Json(nullptr);
+    json["exit"] = std::move(exit);
+    json["seconds"] = Rounded(run.seconds);
   } else {
-    json.Null();
+    json["exit"] = nullptr;
+    json["seconds"] = nullptr;
   }
-  json.Key("seconds");
-  result.ran ? json.Number(run.seconds) : json.Null();
-  json.Key("verdict").Text(VerdictName(result.judgement.verdict));
-  json.Key("passed").Flag(result.judgement.passed);
-  json.Key("tolerated").Flag(result.judgement.tolerated);
-  json.Key("reason").Text(result.judgement.reason);
-  json.Key("kept");
+  json["verdict"] = VerdictName(result.judgement.verdict);
+  json["passed"] = result.judgement.passed;
+  json["tolerated"] = result.judgement.tolerated;
+  PutText(json, "reason", result.judgement.reason);
+  PutTextOrNull(json, "stderrTail",
+                ShowsStderr(result) ? TailLines(run.err, kCrashLines) : std::string_view());
   if (result.ran && !check.keptIn.empty()) {
-    json.BeginObject();
-    json.Key("root").Text(run.root);
-    json.Key("stdout").Text(run.outPath);
-    json.Key("stderr").Text(run.errPath);
-    json.Key("transcript").Text(run.transcriptPath);
-    json.EndObject();
+    Json kept = Json::object();
+    PutText(kept, "root", run.root);
+    PutText(kept, "stdout", run.outPath);
+    PutText(kept, "stderr", run.errPath);
+    PutText(kept, "transcript", run.transcriptPath);
+    json["kept"] = std::move(kept);
   } else {
-    json.Null();
+    json["kept"] = nullptr;
   }
-  json.EndObject();
+  return json;
+}
+
+// An escaped text as XML text or an attribute's value.
+std::string XmlEscaped(std::string_view escaped) {
+  std::string xml;
+  for (const char c : escaped) {
+    switch (c) {
+      case '&':
+        xml += "&amp;";
+        break;
+      case '<':
+        xml += "&lt;";
+        break;
+      case '>':
+        xml += "&gt;";
+        break;
+      case '"':
+        xml += "&quot;";
+        break;
+      case '\'':
+        xml += "&apos;";
+        break;
+      default:
+        xml += c;
+    }
+  }
+  return xml;
+}
+
+// A text escaped as for the terminal, then for XML: the controls, which XML
+// 1.0 forbids, and the noncharacters, which it forbids too, are gone.
+std::string Xml(std::string_view text) { return XmlEscaped(EscapeText(text)); }
+
+std::string XmlSeconds(double seconds) {
+  char szText[32];
+  std::snprintf(szText, sizeof szText, "%.3f", seconds);
+  return szText;
+}
+
+std::string TestCase(const ScenarioResult& result) {
+  const Judgement& judgement = result.judgement;
+  std::string xml = "    <testcase classname=\"umx-agent-check." +
+                    Xml(KindName(result.scenario.kind)) + "\" name=\"" + Xml(result.scenario.name) +
+                    "\" time=\"" + XmlSeconds(result.ran ? result.run.seconds : 0) + "\"";
+  if (judgement.verdict == Verdict::NotReached) {
+    return xml + ">\n      <skipped message=\"" + Xml(judgement.reason) + "\"/>\n    </testcase>\n";
+  }
+  if (judgement.passed && !judgement.tolerated) return xml + "/>\n";
+  if (judgement.tolerated) {
+    return xml + ">\n      <system-out>tolerated: " + Xml(VerdictWords(judgement.verdict)) + ": " +
+           Xml(judgement.reason) + "</system-out>\n    </testcase>\n";
+  }
+  const std::string verdict = Xml(VerdictName(judgement.verdict));
+  std::string body = Xml(judgement.reason);
+  if (ShowsStderr(result))
+    body += "\nstderr ends:\n" + XmlEscaped(LastLines(result.run.err, kCrashLines));
+  // JUnit's error is a test that could not run: the check's own failure.
+  const std::string element = judgement.verdict == Verdict::Error ? "error" : "failure";
+  return xml + ">\n      <" + element + " message=\"" + verdict + "\" type=\"" + verdict + "\">" +
+         body + "</" + element + ">\n    </testcase>\n";
 }
 
 }  // namespace
@@ -111,7 +235,7 @@ std::string TableHeading(std::size_t nNameWidth) {
 std::string TableLine(const ScenarioResult& result, std::size_t nNameWidth, bool bColour) {
   const Judgement& judgement = result.judgement;
   std::string verdict = judgement.tolerated ? "tolerated" : VerdictWords(judgement.verdict);
-  std::string detail = Shown(judgement.reason);
+  std::string detail = EscapeText(judgement.reason);
   if (judgement.tolerated) detail = std::string(VerdictWords(judgement.verdict)) + ": " + detail;
   if (result.ran) detail += ", " + Duration(result.run.seconds);
   const char* pszColour = judgement.verdict == Verdict::NotReached ? kDim
@@ -125,34 +249,71 @@ std::string TableLine(const ScenarioResult& result, std::size_t nNameWidth, bool
   if (bColour) line += pszColour;
   line += verdict;
   if (bColour) line += kPlain;
-  return line + "  " + detail + "\n";
+  line += "  " + detail + "\n";
+  if (ShowsStderr(result)) line += LastLines(result.run.err, kCrashLines);
+  return line;
+}
+
+std::string LastLines(std::string_view text, int nLines) {
+  std::string shown;
+  for (std::string_view line : Lines(TailLines(text, nLines))) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    shown += "  | ";
+    if (line.size() <= kShownLineBytes) {
+      shown += EscapeText(line);
+    } else {
+      // Cut where a character begins, so that none is shown half.
+      std::size_t nCut = kShownLineBytes;
+      while (nCut > kShownLineBytes - 3 && (static_cast<unsigned char>(line[nCut]) & 0xC0) == 0x80)
+        --nCut;
+      shown += EscapeText(line.substr(0, nCut)) + " ...";
+    }
+    shown += '\n';
+  }
+  return shown;
 }
 
 std::string JsonReport(const Check& check, const std::vector<ScenarioResult>& results) {
   const Counts counts = Count(results);
-  JsonWriter json;
-  json.BeginObject();
-  json.Key("version").Number(kReportVersion);
-  json.Key("program").Text(check.program);
-  json.Key("commandLine");
-  WriteCommandLine(json, check.program, check.args);
-  json.Key("timeLimitSeconds").Number(check.timeLimit);
-  json.Key("jobs").Number(check.jobs);
-  json.Key("seconds").Number(check.seconds);
-  json.Key("keptIn").TextOrNull(check.keptIn);
-  json.Key("passed").Flag(counts.failed == 0);
-  json.Key("counts").BeginObject();
-  json.Key("passed").Number(counts.passed);
-  json.Key("failed").Number(counts.failed);
-  json.Key("notReached").Number(counts.notReached);
-  json.Key("tolerated").Number(counts.tolerated);
-  json.EndObject();
-  json.Key("scenarios").BeginArray();
+  Json json = Json::object();
+  json["version"] = kReportVersion;
+  PutText(json, "program", check.program);
+  PutCommandLine(json, "commandLine", check.program, check.args);
+  json["timeLimitSeconds"] = Rounded(check.timeLimit);
+  json["jobs"] = check.jobs;
+  json["seconds"] = Rounded(check.seconds);
+  PutTextOrNull(json, "keptIn", check.keptIn);
+  json["passed"] = counts.failed == 0;
+  json["counts"] = {{"passed", counts.passed},
+                    {"failed", counts.failed},
+                    {"notReached", counts.notReached},
+                    {"tolerated", counts.tolerated},
+                    {"errors", counts.errors}};
+  Json scenarios = Json::array();
   for (const ScenarioResult& result : results)
-    WriteScenario(json, check, result);
-  json.EndArray();
-  json.EndObject();
-  return json.Document();
+    scenarios.push_back(ScenarioJson(check, result));
+  json["scenarios"] = std::move(scenarios);
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string JunitReport(const Check& check, const std::vector<ScenarioResult>& results) {
+  const Counts counts = Count(results);
+  const std::string totals = "tests=\"" + std::to_string(results.size()) + "\" failures=\"" +
+                             std::to_string(counts.failed - counts.errors) + "\" errors=\"" +
+                             std::to_string(counts.errors) + "\" skipped=\"" +
+                             std::to_string(counts.notReached) + "\" time=\"" +
+                             XmlSeconds(check.seconds) + "\"";
+  std::string commandLine = check.program;
+  for (const std::string& arg : check.args)
+    commandLine += " " + arg;
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"umx-agent-check\" " + totals +
+      ">\n  <testsuite name=\"umx-agent-check\" " + totals +
+      ">\n    <properties>\n      <property name=\"commandLine\" value=\"" + Xml(commandLine) +
+      "\"/>\n    </properties>\n";
+  for (const ScenarioResult& result : results)
+    xml += TestCase(result);
+  return xml + "  </testsuite>\n</testsuites>\n";
 }
 
 }  // namespace AgentCheck

@@ -61,7 +61,8 @@ struct RunResult {
   bool outCut = false, errCut = false, transcriptCut = false;
   std::string transcriptProblem;  // why the transcript could not be read; empty: it was
   std::vector<LeftFile> files;
-  bool filesComplete = true;  // false: past kMaxFiles entries or their paths' bound, the rest unseen
+  bool filesComplete =
+      true;  // false: past kMaxFiles entries or their paths' bound, the rest unseen
   // The command lines of the processes the agent left running when it ended.
   std::vector<std::string> leftRunning;
   std::string root, outPath, errPath, transcriptPath;

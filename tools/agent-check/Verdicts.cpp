@@ -9,6 +9,8 @@
 #include <set>
 #include <utility>
 
+#include "Escape.h"
+
 namespace AgentCheck {
 namespace {
 
@@ -163,10 +165,7 @@ std::optional<Finding> MalformedTrace(const RunResult& run) {
     ++nLine;
     const std::optional<TraceLine> trace = ReadTraceLine(line);
     if (trace && !trace->wellFormed) {
-      std::string shown(line.substr(0, 80));
-      for (char& c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-      }
+      const std::string shown = EscapeText(line.substr(0, 80));
       return Finding{Verdict::MalformedTrace, "stdout line " + std::to_string(nLine) + " \"" +
                                                   shown + "\" is not in the library's form"};
     }

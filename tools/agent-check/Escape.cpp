@@ -1,0 +1,46 @@
+#include "Escape.h"
+
+#include "JsonText.h"
+#include "Utf8.h"
+
+namespace AgentCheck {
+namespace {
+
+bool IsNoncharacter(char32_t code) {
+  return (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE;
+}
+
+// Marks that a terminal does not draw but that reorder the text around them
+// or end its line: what makes a shown text read other than it is.
+bool IsBidiOrLineMark(char32_t code) {
+  return code == 0x061C || code == 0x200E || code == 0x200F || (code >= 0x2028 && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
+bool IsShownAsIs(char32_t code) {
+  return code >= 0x20 && !(code >= 0x7F && code <= 0x9F) && !IsNoncharacter(code) &&
+         !IsBidiOrLineMark(code);
+}
+
+}  // namespace
+
+std::string EscapeText(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  while (!text.empty()) {
+    const Utf8Char next = NextUtf8(text);
+    const std::size_t length = next.length == 0 ? 1 : next.length;
+    if (next.length != 0 && IsShownAsIs(next.code)) {
+      shown.append(text.data(), length);
+    } else {
+      for (const char byte : text.substr(0, length)) {
+        shown += "\\x";
+        AppendHex(shown, std::string_view(&byte, 1));
+      }
+    }
+    text.remove_prefix(length);
+  }
+  return shown;
+}
+
+}  // namespace AgentCheck
