@@ -10,6 +10,10 @@ agents=$2
 work=$(mktemp -d)
 trap 'pkill -KILL -f "^sleep 1001$" 2>/dev/null || true; rm -rf "$work"' EXIT
 unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT NO_COLOR
+# In a sanitizer build an agent's SIGSEGV must stay a signal, not become
+# the sanitizer's report and exit status.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}handle_segv=0"
+export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}handle_segv=0"
 
 timeout=2
 failures=0

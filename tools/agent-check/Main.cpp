@@ -48,7 +48,10 @@ constexpr int kExitCannotRun = 2;
 // The signal that told the check to stop, or 0. Its handler also writes to
 // the stop pipe, which wakes every scenario's wait, so that its agent is
 // killed; the check then unwinds, removing its folders, and exits 128+N.
-volatile std::sig_atomic_t g_nStopSignal = 0;
+// Atomic, as the scenarios' threads read it; lock-free, so the handler may
+// set it.
+std::atomic<int> g_nStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 int g_nStopPipe = -1;
 
 void RecordStop(int nSignal) {
