@@ -2,6 +2,7 @@
 // a signal: what the agent check learns from and cancels through.
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -12,6 +13,8 @@
 #include <functional>
 #include <future>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -173,6 +176,53 @@ TEST_F(Transcript, ThreadsAppendWholeLinesInTheOrderOfTheirNumbers) {
     const std::string name = TextOf(records[i].at("args"), "name");
     EXPECT_EQ(name, std::string(name.size(), name.front()));
   }
+}
+
+TEST_F(Transcript, TwoProcessesAppendingKeepEveryRecord) {
+  const std::string path = m_strFolder + "/transcript.jsonl";
+  setenv(RkLocalPlatform::kTranscriptVariable, path.c_str(), 1);
+  constexpr int kCalls = 300;
+  const auto calls = [](const char* pszName) {
+    for (int i = 0; i < kCalls; ++i)
+      RKPI_Focus::setFocusClientName(pszName);
+  };
+  // Forked before either makes a call, so that each opens the file itself.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    calls("child");
+    ::_exit(0);
+  }
+  calls("parent");
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  std::map<std::string, int> lastSeq;
+  const std::vector<Json> records = ReadRecords(path);
+  ASSERT_EQ(records.size(), static_cast<std::size_t>(2 * kCalls));
+  for (const Json& record : records) {
+    const std::string name = record["args"]["name"].get<std::string>();
+    const int seq = record["seq"].get<int>();
+    EXPECT_EQ(seq, lastSeq[name] + 1) << name;
+    lastSeq[name] = seq;
+  }
+  EXPECT_EQ(lastSeq, (std::map<std::string, int>{{"child", kCalls}, {"parent", kCalls}}));
+}
+
+TEST_F(Transcript, AnUnterminatedDirectoryIsReadWithinItsCapacity) {
+  const std::string path = m_strFolder + "/transcript.jsonl";
+  setenv(RkLocalPlatform::kTranscriptVariable, path.c_str(), 1);
+  RkLocalPlatform::WriteUnterminatedDirectories(true);
+  // On the heap and exactly as large as told, so that a read past it shows
+  // under AddressSanitizer and valgrind.
+  constexpr std::size_t kCapacity = 24;
+  const auto dir = std::make_unique<char[]>(kCapacity);
+  RKPI_ZentClient platform;
+  EXPECT_NE(platform.getJobResultsDirectory("c", dir.get(), nullptr, nullptr, kCapacity), 0);
+  const std::vector<Json> records = ReadRecords(path);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["out"]["dir"].get<std::string>(), std::string(dir.get(), kCapacity));
 }
 
 TEST_F(Transcript, AFileThatCannotBeOpenedIsNamedOnceAndTheCallsGoOn) {
