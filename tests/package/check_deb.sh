@@ -105,7 +105,8 @@ check umxclient-local-platform \
   'usr/include/umxclient/localplatform/[A-Za-z]+\.h' \
   "$lib/cmake/UMXClient/UMXClientLocalPlatformTargets(-[a-z]+)?\.cmake" \
   "$lib/pkgconfig/umxclient-local-platform\.pc" "$(doc umxclient-local-platform)" \
-  'usr/bin/umx-agent-check' 'usr/share/man/man1/umx-agent-check\.1\.gz'
+  'usr/bin/umx-agent-check' 'usr/share/man/man1/umx-agent-check\.1\.gz' \
+  'usr/share/umxclient/umx-agent-check-report\.schema\.json'
 
 # Every lintian tag of level error or warning that no override covers.
 if ! lintian --fail-on error,warning "$work"/*.deb 2> >(grep -v 'running with root privileges' >&2); then

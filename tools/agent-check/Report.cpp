@@ -124,9 +124,25 @@ Json ScenarioJson(const Check& check, const ScenarioResult& result) {
     exit["sentSignal"] = run.signalSent ? Json("SIGTERM") : Json(nullptr);
     json["exit"] = std::move(exit);
     json["seconds"] = Rounded(run.seconds);
+    Json left = Json::array();
+    Json leftBytes = Json::array();
+    bool bAllUtf8 = true;
+    for (const std::string& command : run.leftRunning) {
+      left.push_back(command);
+      leftBytes.push_back(BytesUnlessUtf8(command));
+      bAllUtf8 = bAllUtf8 && leftBytes.back().is_null();
+    }
+    json["leftRunning"] = std::move(left);
+    if (!bAllUtf8) json["leftRunningBytes"] = std::move(leftBytes);
+    json["readInPart"] = {{"stdout", run.outCut},
+                          {"stderr", run.errCut},
+                          {"transcript", run.transcriptCut},
+                          {"files", !run.filesComplete}};
   } else {
     json["exit"] = nullptr;
     json["seconds"] = nullptr;
+    json["leftRunning"] = nullptr;
+    json["readInPart"] = nullptr;
   }
   json["verdict"] = VerdictName(result.judgement.verdict);
   json["passed"] = result.judgement.passed;
