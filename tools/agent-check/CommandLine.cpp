@@ -219,6 +219,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
   std::vector<std::string> words{"umx-agent-check"};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words)
     argv.push_back(word.data());
   argv.push_back(nullptr);

@@ -134,9 +134,13 @@ class RecordReader {
   bool number_float(Json::number_float_t, const std::string&) { return Scalar(); }
   bool binary(Json::binary_t&) { return Scalar(); }
   bool string(std::string& value) {
-    if (m_nDepth == 1 && m_key == "call") m_record.call = std::move(value);
-    if (m_nDepth == 1 && m_key == "state") m_record.state = std::move(value);
-    if (m_nDepth == 2 && m_bInOut && m_key == "dir") m_record.outDir = std::move(value);
+    if (m_nDepth == 1 && m_key == "call") {
+      m_record.call = std::move(value);
+    } else if (m_nDepth == 1 && m_key == "state") {
+      m_record.state = std::move(value);
+    } else if (m_nDepth == 2 && m_bInOut && m_key == "dir") {
+      m_record.outDir = std::move(value);
+    }
     return Scalar();
   }
   bool start_object(std::size_t) {

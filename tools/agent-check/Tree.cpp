@@ -58,8 +58,11 @@ bool Walk(const std::string& root, std::size_t nMaxEntries, bool bMakeWritable, 
         if (::fstatat(fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(status.st_mode)) {
           level.folders.push_back(name);
-        } else if (!file(fd, name, relative.empty() ? name : relative + "/" + name, status)) {
-          bComplete = false;
+        } else {
+          std::string path = relative;
+          if (!path.empty()) path += '/';
+          path += name;
+          if (!file(fd, name, std::move(path), status)) bComplete = false;
         }
       }
       if (!bComplete) level.folders.clear();
