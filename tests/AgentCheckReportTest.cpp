@@ -196,7 +196,7 @@ struct HostileRun {
     crashed.ran = true;
     crashed.run.signal = SIGABRT;
     crashed.run.seconds = 0.0042;
-    crashed.run.err = "starting\nboom \xff\x1b]0;title\x07 <&>\n\n";
+    crashed.evidence.errTail = "starting\nboom \xff\x1b]0;title\x07 <&>\n\n";
     crashed.run.root = "/tmp/k\xfe/root";
     crashed.judgement = {Verdict::Crashed, "killed by SIGABRT", false, false};
 

@@ -63,9 +63,53 @@ TEST(AgentCheckEvidence, TraceLinesInTheLibrarysFormAndLinesThatOnlyLookLikeThem
   }
 }
 
-TEST(AgentCheckEvidence, WholeJobTellsItsCallsFailuresOptionsAndResultsFolders) {
-  std::vector<std::string> problems;
-  const std::vector<CallRecord> records = ReadTranscript(
+TEST(AgentCheckEvidence, EachOutputIsReadOnceIntoWhatItShows) {
+  RunResult run;
+  run.root = "/r";
+  run.transcript =
+      R"({"seq":1,"call":"getJobResultsDirectory","state":"returned","failed":false,"out":{"dir":"/r/c/JobResults"}})"
+      "\n"
+      R"({"seq":2,"call":"getJobResultsDirectory","state":"returned","failed":true,"out":{"dir":"/r/failed"}})"
+      "\nnot json\n";
+  run.out = "JobId=1\nClientName=c\x7f\nJobId: 2\n";
+  run.err = " \n\t";
+  const Evidence evidence = GatherEvidence(run);
+  EXPECT_EQ(evidence.records.size(), 2u);
+  ASSERT_EQ(evidence.transcriptProblems.size(), 1u);
+  EXPECT_NE(evidence.transcriptProblems[0].find("transcript line 3"), std::string::npos);
+  EXPECT_EQ(evidence.resultsFolders, (std::set<std::string>{"c/JobResults"}));
+  EXPECT_EQ(evidence.optionsTraced, (std::set<std::string>{"-j"}));
+  EXPECT_EQ(evidence.malformedTrace,
+            "stdout line 2 \"ClientName=c\\x7f\" is not in the library's form");
+  EXPECT_TRUE(evidence.errBlank);
+  EXPECT_TRUE(run.out.empty() && run.err.empty() && run.transcript.empty()) << "texts kept";
+}
+
+TEST(AgentCheckEvidence, ALineCutAtItsCapIsNoEvidenceUnlessNoRecordIsThatLong) {
+  const std::string record = R"({"call":"init","state":"returned","failed":false})";
+  const struct {
+    const char* what;
+    std::string transcript;
+    bool cut;
+    std::size_t problems;
+  } cases[] = {
+      {"a record cut by the agent", record.substr(0, 20), false, 1},
+      {"a record cut by the cap", record + "\n" + record.substr(0, 20), true, 0},
+      {"a line cut by the cap past any record's length",
+       record + "\n" + std::string(100 << 10, 'x'), true, 1},
+  };
+  for (const auto& c : cases) {
+    RunResult run;
+    run.transcript = c.transcript;
+    run.transcriptCut = c.cut;
+    EXPECT_EQ(GatherEvidence(run).transcriptProblems.size(), c.problems) << c.what;
+  }
+}
+
+TEST(AgentCheckBaseline, WholeJobTellsItsCallsFailuresOptionsAndResultsFolders) {
+  RunResult run;
+  run.root = "/r";
+  run.transcript =
       R"({"seq":1,"call":"init","state":"returned","failed":false})"
       "\n"
       R"({"seq":2,"call":"getJobResultsDirectory","state":"returned","failed":false,"out":{"dir":"/r/clients/c/JobResults"}})"
@@ -75,18 +119,25 @@ TEST(AgentCheckEvidence, WholeJobTellsItsCallsFailuresOptionsAndResultsFolders) 
       R"({"seq":4,"call":"getLastError","state":"returned","failed":true})"
       "\n"
       R"({"seq":5,"call":"getName","state":"held","failed":false})"
-      "\nnot json\n",
-      problems);
-  ASSERT_EQ(problems.size(), 1u);
-  EXPECT_NE(problems[0].find("transcript line 6"), std::string::npos);
-  const WholeJob whole =
-      LearnWholeJob(records, "JobId=1\nClientName=c\nJobId: 2\nSyntheticFull=0\n", "/r",
-                    {{"clients/c/JobResults/RK_JobResults/1/summary.txt", 4}, {"log", 1}});
+      "\n";
+  run.out = "JobId=1\nClientName=c\nJobId: 2\nSyntheticFull=0\n";
+  run.files = {{"clients/c/JobResults/RK_JobResults/1/summary.txt", 4}, {"log", 1}};
+  const Evidence evidence = GatherEvidence(run);
+  const WholeJob whole = LearnWholeJob(run, evidence);
   EXPECT_EQ(whole.calls, (std::set<std::string>{"init", "getJobResultsDirectory", "getLastError"}));
   EXPECT_EQ(whole.failedCalls, (std::map<std::string, int>{{"getLastError", 1}}));
   EXPECT_EQ(whole.optionsRead, (std::set<std::string>{"-j", "-cn"}));
   EXPECT_EQ(whole.resultsFolders, (std::set<std::string>{"clients/c/JobResults"}));
   EXPECT_EQ(whole.resultNames, (std::set<std::string>{"RK_JobResults/1/summary.txt"}));
+  EXPECT_EQ(whole.files,
+            (std::set<std::string>{"clients/c/JobResults/RK_JobResults/1/summary.txt", "log"}));
+}
+
+// `run` judged with the evidence gathered from it.
+Judgement JudgeRun(const Scenario& scenario, RunResult run, const WholeJob& whole,
+                   const std::vector<Expectation>& expectations = {}) {
+  const Evidence evidence = GatherEvidence(run);
+  return Judge(scenario, run, evidence, whole, expectations);
 }
 
 const Scenario& Named(const std::vector<Scenario>& scenarios, const std::string& name) {
@@ -281,7 +332,7 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
       {"ended before the held call", cancel, Ended(1), Verdict::NotReached},
   };
   for (const auto& c : cases) {
-    const Judgement judgement = Judge(c.scenario, c.run, whole, {});
+    const Judgement judgement = JudgeRun(c.scenario, c.run, whole);
     EXPECT_STREQ(VerdictName(judgement.verdict), VerdictName(c.verdict))
         << c.what << ": " << judgement.reason;
     EXPECT_EQ(judgement.passed, c.verdict == Verdict::Passed || c.verdict == Verdict::NotReached)
@@ -312,14 +363,15 @@ TEST(AgentCheckVerdicts, ExpectationsTolerateTheFailuresTheyNameAndNoOthers) {
   RunResult ranOnAndLeft = ranOn;
   ranOnAndLeft.files = {{"x", 1}};
 
-  Judgement judgement = Judge(Named(scenarios, "fault:hostname=31"), ranOn, whole, *expectations);
+  Judgement judgement =
+      JudgeRun(Named(scenarios, "fault:hostname=31"), ranOn, whole, *expectations);
   EXPECT_TRUE(judgement.passed);
   EXPECT_TRUE(judgement.tolerated);
   EXPECT_EQ(judgement.verdict, Verdict::ReportedSuccess);
   EXPECT_NE(judgement.reason.find("runs without the central server"), std::string::npos);
-  judgement = Judge(Named(scenarios, "fault:hostname=31"), ranOnAndLeft, whole, *expectations);
+  judgement = JudgeRun(Named(scenarios, "fault:hostname=31"), ranOnAndLeft, whole, *expectations);
   EXPECT_TRUE(judgement.tolerated) << judgement.reason;
-  judgement = Judge(Named(scenarios, "fault:throw=init"), Ended(0, ""), whole, *expectations);
+  judgement = JudgeRun(Named(scenarios, "fault:throw=init"), Ended(0, ""), whole, *expectations);
   EXPECT_TRUE(judgement.passed);
   EXPECT_FALSE(judgement.tolerated);
 

@@ -1,5 +1,6 @@
 #include "Evidence.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -7,6 +8,8 @@
 #include <utility>
 
 #include <nlohmann/json.hpp>
+
+#include "Escape.h"
 
 namespace AgentCheck {
 namespace {
@@ -250,6 +253,80 @@ std::string OptionOfTraceKey(std::string_view key) {
     if (traceKey.key == key) return std::string(traceKey.option);
   }
   return {};
+}
+
+}  // namespace AgentCheck
+
+namespace AgentCheck {
+namespace {
+
+// A record of the local platform is far shorter than this: a longer line is
+// no record, wherever it would have ended.
+constexpr std::size_t kMaxRecord = 64 << 10;
+// The end of stderr kept for a crash's detail.
+constexpr std::size_t kErrTail = 4096;
+
+// `text` without a last line that a cap cut.
+std::string_view WithoutCutLine(std::string_view text, bool bCut) {
+  if (!bCut) return text;
+  const std::size_t nEnd = text.rfind('\n');
+  return nEnd == std::string_view::npos ? std::string_view() : text.substr(0, nEnd + 1);
+}
+
+// The first stdout line that looks like a trace line but is out of form,
+// told with its number; and the options that the well-formed ones show.
+std::string ReadTrace(std::string_view out, std::set<std::string>& optionsTraced) {
+  int nLine = 0;
+  for (const std::string_view line : Lines(out)) {
+    ++nLine;
+    const std::optional<TraceLine> trace = ReadTraceLine(line);
+    if (!trace) continue;
+    if (!trace->wellFormed) {
+      return "stdout line " + std::to_string(nLine) + " \"" + EscapeText(line.substr(0, 80)) +
+             "\" is not in the library's form";
+    }
+    if (std::string option = OptionOfTraceKey(trace->key); !option.empty()) {
+      optionsTraced.insert(std::move(option));
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::set<std::string> ResultsFolders(const std::vector<CallRecord>& records,
+                                     const std::string& root) {
+  std::set<std::string> folders;
+  for (const CallRecord& record : records) {
+    if (record.state != "held" && !record.failed &&
+        record.outDir.compare(0, root.size(), root) == 0 &&
+        (record.outDir.size() == root.size() || record.outDir[root.size()] == '/')) {
+      folders.insert(record.outDir.substr(std::min(root.size() + 1, record.outDir.size())));
+    }
+  }
+  return folders;
+}
+
+Evidence GatherEvidence(RunResult& run) {
+  Evidence evidence;
+  const std::string_view transcript = WithoutCutLine(run.transcript, run.transcriptCut);
+  evidence.records = ReadTranscript(transcript, evidence.transcriptProblems);
+  if (run.transcript.size() - transcript.size() > kMaxRecord) {
+    evidence.transcriptProblems.insert(
+        evidence.transcriptProblems.begin(),
+        "the transcript's last line is longer than " + std::to_string(kMaxRecord >> 10) + " KiB");
+  }
+  if (!run.transcriptProblem.empty()) {
+    evidence.transcriptProblems.insert(evidence.transcriptProblems.begin(), run.transcriptProblem);
+  }
+  evidence.resultsFolders = ResultsFolders(evidence.records, run.root);
+  evidence.malformedTrace = ReadTrace(WithoutCutLine(run.out, run.outCut), evidence.optionsTraced);
+  evidence.errBlank = run.err.find_first_not_of(" \t\r\n") == std::string::npos;
+  evidence.errTail = run.err.substr(run.err.size() - std::min(run.err.size(), kErrTail));
+  std::string().swap(run.out);
+  std::string().swap(run.err);
+  std::string().swap(run.transcript);
+  return evidence;
 }
 
 }  // namespace AgentCheck

@@ -31,6 +31,7 @@
 #include "CommandLine.h"
 #include "Escape.h"
 #include "Evidence.h"
+#include "Pool.h"
 #include "Report.h"
 #include "Runner.h"
 #include "Scenarios.h"
@@ -159,94 +160,42 @@ std::string FolderName(std::size_t n, const std::string& name) {
   return folder;
 }
 
-std::string FirstLines(const std::string& text, int nLines) {
-  std::string shown;
-  for (const std::string_view line : Lines(text)) {
-    if (nLines-- == 0) break;
-    shown.append("\n    ").append(line);
-  }
-  return shown;
-}
-
-// Drops what a judged run's report no longer needs, so that the check's
-// memory does not grow with the number of scenarios: the outputs, but the
-// end of stderr, which shows why an agent crashed.
-void ForgetOutputs(RunResult& run) {
-  constexpr std::size_t kErrKept = 4096;
-  std::string().swap(run.out);
-  std::string().swap(run.transcript);
-  if (run.err.size() > kErrKept) run.err = run.err.substr(run.err.size() - kErrKept);
-}
-
-// Runs the scenarios not yet run, `jobs` at a time, printing each line of
-// the table in order once it and those before it are done.
-class Table {
+// Prints the table: its heading, then each scenario's line once it and
+// those before it are done, with a progress line on a terminal. It only
+// prints; the pool runs.
+class Printer {
  public:
-  Table(std::vector<ScenarioResult>& results, std::FILE* out, bool bTerminal)
-      : m_results(results), m_out(out), m_bTerminal(bTerminal), m_done(results.size(), false) {
-    for (const ScenarioResult& result : results) {
+  Printer(const std::vector<ScenarioResult>& results, std::FILE* out, bool bTerminal)
+      : m_results(results), m_out(out), m_bTerminal(bTerminal) {
+    for (const ScenarioResult& result : results)
       m_nNameWidth = std::max(m_nNameWidth, result.scenario.name.size());
-    }
   }
 
-  void PrintHeading() const { std::fputs(TableHeading(m_nNameWidth).c_str(), m_out); }
-
-  // Judged already: printed in its turn without running.
-  void MarkDone(std::size_t n) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_done[n] = true;
+  void Heading(const std::string& program, const std::vector<std::string>& args) const {
+    std::fprintf(m_out, "%s: %s", kProgram, EscapeText(program).c_str());
+    for (const std::string& arg : args)
+      std::fprintf(m_out, " %s", EscapeText(arg).c_str());
+    std::fprintf(m_out, "\n%s", TableHeading(m_nNameWidth).c_str());
   }
 
-  void RunAll(int nJobs, const std::function<void(ScenarioResult&, std::size_t)>& run) {
-    std::atomic<std::size_t> next{0};
-    std::vector<std::thread> workers;
-    workers.reserve(static_cast<std::size_t>(nJobs));
-    for (int i = 0; i < nJobs; ++i) {
-      workers.emplace_back([&] {
-        for (std::size_t n = next++; n < m_results.size(); n = next++) {
-          bool bDone = false;
-          {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            bDone = m_done[n];
-          }
-          if (!bDone) run(m_results[n], n);
-          std::lock_guard<std::mutex> lock(m_mutex);
-          m_done[n] = true;
-          m_changed.notify_one();
-        }
-      });
-    }
-    PrintInOrder();
-    for (std::thread& worker : workers)
-      worker.join();
-  }
-
- private:
-  void PrintInOrder() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (std::size_t nPrinted = 0; nPrinted < m_results.size();) {
-      m_changed.wait(lock, [&] { return m_done[nPrinted]; });
+  void InOrder(WorkerPool& pool) const {
+    for (std::size_t n = 0; n < m_results.size(); ++n) {
+      pool.WaitFor(n);
       if (m_bTerminal) std::fputs("\r\033[K", m_out);
-      while (nPrinted < m_results.size() && m_done[nPrinted]) {
-        std::fputs(TableLine(m_results[nPrinted++], m_nNameWidth, m_bTerminal).c_str(), m_out);
-      }
-      if (m_bTerminal && nPrinted < m_results.size()) {
-        const auto nDone = std::count(m_done.begin(), m_done.end(), true);
-        std::fprintf(m_out, "%s: %zd of %zu done, running %s ...", kProgram,
-                     static_cast<ssize_t>(nDone), m_results.size(),
-                     EscapeText(m_results[nPrinted].scenario.name).c_str());
+      std::fputs(TableLine(m_results[n], m_nNameWidth, m_bTerminal).c_str(), m_out);
+      if (m_bTerminal && n + 1 < m_results.size()) {
+        std::fprintf(m_out, "%s: %zu of %zu done, running %s ...", kProgram, pool.DoneCount(),
+                     m_results.size(), EscapeText(m_results[n + 1].scenario.name).c_str());
       }
       std::fflush(m_out);
     }
   }
 
-  std::vector<ScenarioResult>& m_results;
+ private:
+  const std::vector<ScenarioResult>& m_results;
   std::FILE* m_out;
   bool m_bTerminal;
   std::size_t m_nNameWidth = 8;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::vector<bool> m_done;
 };
 
 // The reason on stderr, each line escaped: it holds texts of the agent's.
@@ -313,73 +262,71 @@ int Run(const Options& options, int nStopFd) {
   base = std::filesystem::absolute(base).lexically_normal().string();
 
   const auto start = std::chrono::steady_clock::now();
+  // Runs a scenario and gathers its evidence; false when it did not run.
   const auto runScenario = [&](ScenarioResult& result, std::size_t n) {
-    if (g_nStopSignal != 0) return;
+    if (g_nStopSignal != 0) return false;
     const std::string folder = base + "/" + FolderName(n, result.scenario.name);
     ::mkdir(folder.c_str(), 0700);
     result.run = RunAgent(RunRequest{program, result.scenario.args, result.scenario.faults,
                                      result.scenario.kind == Kind::Cancellation, folder,
                                      options.timeLimit, nStopFd});
     result.ran = result.run.startError.empty() && !result.run.stopped;
+    result.evidence = GatherEvidence(result.run);
+    return result.ran;
   };
 
   std::vector<ScenarioResult> results(1);
-  results[0].scenario = named.front();
-  runScenario(results[0], 0);
+  ScenarioResult& wholeJob = results[0];
+  wholeJob.scenario = named.front();
+  (void)runScenario(wholeJob, 0);
   if (g_nStopSignal != 0) return kExitCannotRun;
-  const RunResult& whole = results[0].run;
-  if (!results[0].ran) return CannotRun(whole.startError);
+  const RunResult& whole = wholeJob.run;
+  if (!wholeJob.ran) return CannotRun(whole.startError);
   if (whole.timedOut || !whole.exited || whole.status != 0) {
-    return CannotRun(
-        "the whole job failed (" +
-        (whole.timedOut ? "still running when the time limit ended"
-         : whole.exited ? "exit " + std::to_string(whole.status)
-                        : "killed by " + SignalName(whole.signal)) +
-        "), so nothing can be checked against it; its stderr:" + FirstLines(whole.err, 10));
+    return CannotRun("the whole job failed (" +
+                     (whole.timedOut ? "still running when the time limit ended"
+                      : whole.exited ? "exit " + std::to_string(whole.status)
+                                     : "killed by " + SignalName(whole.signal)) +
+                     "), so nothing can be checked against it; its stderr ends:\n" +
+                     LastLines(wholeJob.evidence.errTail, 10));
   }
-  std::vector<std::string> problems;
-  const std::vector<CallRecord> records = ReadTranscript(whole.transcript, problems);
-  if (!problems.empty()) return CannotRun("the whole job's " + problems.front());
-  if (records.empty()) {
+  if (wholeJob.evidence.records.empty() && wholeJob.evidence.transcriptProblems.empty()) {
     return CannotRun("the whole job made no platform call: " + program +
                      " does not run on the local platform");
   }
-  const WholeJob learned = LearnWholeJob(records, whole.out, whole.root, whole.files);
-
-  for (Scenario& scenario : MakeScenarios(args, &learned)) {
+  const WholeJob baseline = LearnWholeJob(whole, wholeJob.evidence);
+  // A whole job whose transcript cannot be trusted is no baseline: the
+  // other scenarios are not run.
+  const bool bBaseline = wholeJob.evidence.transcriptProblems.empty();
+  for (Scenario& scenario : MakeScenarios(args, &baseline)) {
     if (scenario.kind == Kind::WholeJob ||
         (!options.only.empty() && !MatchesAny(options.only, scenario.name))) {
       continue;
     }
+    if (!bBaseline) scenario.notReached = "the whole job's transcript is malformed";
     results.emplace_back().scenario = std::move(scenario);
   }
   // With a report on stdout the table goes to stderr, so that stdout holds
   // the report alone.
   std::FILE* const out = options.ReportsToStdout() ? stderr : stdout;
   const bool bTerminal = ::isatty(::fileno(out)) != 0 && std::getenv("NO_COLOR") == nullptr;
-  Table table(results, out, bTerminal);
-  std::fprintf(out, "%s: %s", kProgram, EscapeText(program).c_str());
-  for (const std::string& arg : args)
-    std::fprintf(out, " %s", EscapeText(arg).c_str());
-  std::fprintf(out, "\n");
-  table.PrintHeading();
-  for (std::size_t n = 0; n < results.size(); ++n) {
-    if (n == 0 || !results[n].scenario.notReached.empty()) {
-      results[n].judgement = Judge(results[n].scenario, results[n].run, learned, expectations);
-      table.MarkDone(n);
-    }
+  const Printer printer(results, out, bTerminal);
+  printer.Heading(program, args);
+  {
+    WorkerPool pool(results.size(), options.jobs, [&](std::size_t n) {
+      ScenarioResult& result = results[n];
+      if (n != 0 && result.scenario.notReached.empty() && !runScenario(result, n)) {
+        result.judgement =
+            g_nStopSignal == 0
+                ? Judgement{Verdict::Error, result.run.startError, false, false}
+                : Judgement{Verdict::NotReached, "the check was stopped", true, false};
+        return;
+      }
+      result.judgement =
+          Judge(result.scenario, result.run, result.evidence, baseline, expectations);
+    });
+    printer.InOrder(pool);
   }
-  table.RunAll(options.jobs, [&](ScenarioResult& result, std::size_t n) {
-    runScenario(result, n);
-    if (result.ran) {
-      result.judgement = Judge(result.scenario, result.run, learned, expectations);
-      ForgetOutputs(result.run);
-    } else if (g_nStopSignal == 0) {
-      result.judgement = Judgement{Verdict::Error, result.run.startError, false, false};
-    } else {
-      result.judgement = Judgement{Verdict::NotReached, "the check was stopped", true, false};
-    }
-  });
   if (g_nStopSignal != 0) return kExitCannotRun;
 
   Check check{program,

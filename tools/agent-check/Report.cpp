@@ -57,7 +57,7 @@ std::string_view TailLines(std::string_view text, int nLines) {
 }
 
 bool ShowsStderr(const ScenarioResult& result) {
-  return result.judgement.verdict == Verdict::Crashed && !result.run.err.empty();
+  return result.judgement.verdict == Verdict::Crashed && !result.evidence.errTail.empty();
 }
 
 // The hex of the bytes of a text that is not UTF-8; null for one that is.
@@ -148,8 +148,9 @@ Json ScenarioJson(const Check& check, const ScenarioResult& result) {
   json["passed"] = result.judgement.passed;
   json["tolerated"] = result.judgement.tolerated;
   PutText(json, "reason", result.judgement.reason);
-  PutTextOrNull(json, "stderrTail",
-                ShowsStderr(result) ? TailLines(run.err, kCrashLines) : std::string_view());
+  PutTextOrNull(
+      json, "stderrTail",
+      ShowsStderr(result) ? TailLines(result.evidence.errTail, kCrashLines) : std::string_view());
   if (result.ran && !check.keptIn.empty()) {
     Json kept = Json::object();
     PutText(kept, "root", run.root);
@@ -216,7 +217,7 @@ std::string TestCase(const ScenarioResult& result) {
   const std::string verdict = Xml(VerdictName(judgement.verdict));
   std::string body = Xml(judgement.reason);
   if (ShowsStderr(result))
-    body += "\nstderr ends:\n" + XmlEscaped(LastLines(result.run.err, kCrashLines));
+    body += "\nstderr ends:\n" + XmlEscaped(LastLines(result.evidence.errTail, kCrashLines));
   // JUnit's error is a test that could not run: the check's own failure.
   const std::string element = judgement.verdict == Verdict::Error ? "error" : "failure";
   return xml + ">\n      <" + element + " message=\"" + verdict + "\" type=\"" + verdict + "\">" +
@@ -266,7 +267,7 @@ std::string TableLine(const ScenarioResult& result, std::size_t nNameWidth, bool
   line += verdict;
   if (bColour) line += kPlain;
   line += "  " + detail + "\n";
-  if (ShowsStderr(result)) line += LastLines(result.run.err, kCrashLines);
+  if (ShowsStderr(result)) line += LastLines(result.evidence.errTail, kCrashLines);
   return line;
 }
 

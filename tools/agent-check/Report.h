@@ -19,6 +19,7 @@ struct ScenarioResult {
   Scenario scenario;
   bool ran = false;
   RunResult run;
+  Evidence evidence;
   Judgement judgement;
 };
 

@@ -168,19 +168,6 @@ std::vector<std::string> DefaultCommandLine() {
           "-snapjid", "1233"};
 }
 
-std::set<std::string> ResultsFolders(const std::vector<CallRecord>& records,
-                                     const std::string& root) {
-  std::set<std::string> folders;
-  for (const CallRecord& record : records) {
-    if (record.state != "held" && !record.failed &&
-        record.outDir.compare(0, root.size(), root) == 0 &&
-        (record.outDir.size() == root.size() || record.outDir[root.size()] == '/')) {
-      folders.insert(record.outDir.substr(std::min(root.size() + 1, record.outDir.size())));
-    }
-  }
-  return folders;
-}
-
 std::set<std::string> ResultNames(const std::vector<LeftFile>& files,
                                   const std::set<std::string>& folders) {
   std::set<std::string> names;
@@ -198,24 +185,18 @@ std::set<std::string> ResultNames(const std::vector<LeftFile>& files,
   return names;
 }
 
-WholeJob LearnWholeJob(const std::vector<CallRecord>& records, std::string_view out,
-                       const std::string& root, const std::vector<LeftFile>& files) {
+WholeJob LearnWholeJob(const RunResult& run, const Evidence& evidence) {
   WholeJob whole;
-  for (const CallRecord& record : records) {
+  for (const CallRecord& record : evidence.records) {
     if (record.state == "held") continue;
     whole.calls.insert(record.call);
     if (record.failed) ++whole.failedCalls[record.call];
   }
-  whole.resultsFolders = ResultsFolders(records, root);
-  for (const LeftFile& file : files)
+  whole.optionsRead = evidence.optionsTraced;
+  whole.resultsFolders = evidence.resultsFolders;
+  for (const LeftFile& file : run.files)
     whole.files.insert(file.path);
-  whole.resultNames = ResultNames(files, whole.resultsFolders);
-  for (const std::string_view line : Lines(out)) {
-    const std::optional<TraceLine> trace = ReadTraceLine(line);
-    if (trace && trace->wellFormed && !OptionOfTraceKey(trace->key).empty()) {
-      whole.optionsRead.insert(OptionOfTraceKey(trace->key));
-    }
-  }
+  whole.resultNames = ResultNames(run.files, whole.resultsFolders);
   return whole;
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "Evidence.h"
-#include "Tree.h"
 
 namespace AgentCheck {
 
@@ -38,11 +37,6 @@ struct WholeJob {
   std::set<std::string> resultNames;       // of those in results folders, as ResultNames names them
 };
 
-// The directories under `root` that the platform named in successful calls
-// of `records`, relative to the root: where a job's results go.
-std::set<std::string> ResultsFolders(const std::vector<CallRecord>& records,
-                                     const std::string& root);
-
 // Each of `files` that is under one of `folders`, named relative to the
 // deepest such folder: what two runs that were handed different folders
 // (another client's, say) are compared by.
@@ -52,10 +46,8 @@ std::set<std::string> ResultNames(const std::vector<LeftFile>& files,
 // The full command line of a job that the local platform knows.
 std::vector<std::string> DefaultCommandLine();
 
-// What the whole job run on `root` shows in its transcript, its stdout and
-// the files it left.
-WholeJob LearnWholeJob(const std::vector<CallRecord>& records, std::string_view out,
-                       const std::string& root, const std::vector<LeftFile>& files);
+// The baseline: what the whole job's run and its evidence show.
+WholeJob LearnWholeJob(const RunResult& run, const Evidence& evidence);
 
 // Every scenario for the command line `args`, the whole job first. With the
 // whole job's evidence, those it never reaches are marked so; without it

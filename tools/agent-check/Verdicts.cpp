@@ -45,10 +45,6 @@ std::string ExitText(const RunResult& run) {
   return run.exited ? "exit " + std::to_string(run.status) : "killed by " + SignalName(run.signal);
 }
 
-bool IsBlank(std::string_view text) {
-  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
-
 bool IsUnder(const std::string& path, const std::string& folder) {
   return folder.empty() || (path.compare(0, folder.size(), folder) == 0 &&
                             path.size() > folder.size() && path[folder.size()] == '/');
@@ -69,9 +65,9 @@ std::string CallThatFailed(const std::vector<CallRecord>& records, const WholeJo
 
 // A run that reports success leaves in its results folders every file the
 // whole job leaves in its own.
-std::optional<Finding> MissingResults(const RunResult& run, const std::vector<CallRecord>& records,
+std::optional<Finding> MissingResults(const RunResult& run, const Evidence& evidence,
                                       const WholeJob& whole) {
-  const std::set<std::string> names = ResultNames(run.files, ResultsFolders(records, run.root));
+  const std::set<std::string> names = ResultNames(run.files, evidence.resultsFolders);
   for (const std::string& name : whole.resultNames) {
     if (names.count(name) != 0) continue;
     if (!run.filesComplete) {
@@ -85,11 +81,11 @@ std::optional<Finding> MissingResults(const RunResult& run, const std::vector<Ca
 
 // Exit 0 that tells the job manager the job was done when it cannot have been.
 std::optional<Finding> FalseSuccess(const Scenario& scenario, const RunResult& run,
-                                    const std::vector<CallRecord>& records, const WholeJob& whole) {
+                                    const Evidence& evidence, const WholeJob& whole) {
   if (!run.exited || run.status != 0) return std::nullopt;
   switch (scenario.kind) {
     case Kind::Fault: {
-      const std::string call = CallThatFailed(records, whole);
+      const std::string call = CallThatFailed(evidence.records, whole);
       if (!call.empty())
         return Finding{Verdict::ReportedSuccess, "exit 0 after " + call + " failed"};
       if (run.transcriptCut) {
@@ -97,7 +93,7 @@ std::optional<Finding> FalseSuccess(const Scenario& scenario, const RunResult& r
                                                 std::to_string(kMaxTranscript >> 20) +
                                                 " MiB read of it"};
       }
-      return MissingResults(run, records, whole);
+      return MissingResults(run, evidence, whole);
     }
     case Kind::Cancellation:
       return Finding{Verdict::ReportedSuccess,
@@ -108,7 +104,7 @@ std::optional<Finding> FalseSuccess(const Scenario& scenario, const RunResult& r
     case Kind::WholeJob:
       return std::nullopt;
     default:
-      return MissingResults(run, records, whole);
+      return MissingResults(run, evidence, whole);
   }
 }
 
@@ -152,27 +148,6 @@ std::optional<Finding> NoResults(const RunResult& run, const WholeJob& whole) {
                      : "exit 0 but left nothing in " + *whole.resultsFolders.begin()};
 }
 
-// `text` without a last line that a cap cut.
-std::string_view WithoutCutLine(std::string_view text, bool bCut) {
-  if (!bCut) return text;
-  const std::size_t nEnd = text.rfind('\n');
-  return nEnd == std::string_view::npos ? std::string_view() : text.substr(0, nEnd + 1);
-}
-
-std::optional<Finding> MalformedTrace(const RunResult& run) {
-  int nLine = 0;
-  for (const std::string_view line : Lines(WithoutCutLine(run.out, run.outCut))) {
-    ++nLine;
-    const std::optional<TraceLine> trace = ReadTraceLine(line);
-    if (trace && !trace->wellFormed) {
-      const std::string shown = EscapeText(line.substr(0, 80));
-      return Finding{Verdict::MalformedTrace, "stdout line " + std::to_string(nLine) + " \"" +
-                                                  shown + "\" is not in the library's form"};
-    }
-  }
-  return std::nullopt;
-}
-
 std::string LeftRunningText(const RunResult& run) {
   std::string text = std::to_string(run.leftRunning.size()) + " running when it ended:";
   for (const std::string& command : run.leftRunning)
@@ -196,7 +171,7 @@ std::string CapsReached(const RunResult& run) {
 
 // Every failure the run shows, the first most telling.
 std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
-                              const WholeJob& whole) {
+                              const Evidence& evidence, const WholeJob& whole) {
   const bool bCancel = scenario.kind == Kind::Cancellation;
   if (run.timedOut) {
     if (bCancel && run.signalSent) {
@@ -209,27 +184,14 @@ std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
     return {{Verdict::LeftProcessesRunning,
              "killed the check's process that watched it; all it left was killed"}};
   }
-  std::vector<std::string> problems;
-  const std::vector<CallRecord> records =
-      ReadTranscript(WithoutCutLine(run.transcript, run.transcriptCut), problems);
-  if (!run.transcriptProblem.empty()) problems.insert(problems.begin(), run.transcriptProblem);
-  // A record of the local platform is far shorter than this: a longer line
-  // is no record, wherever it would have ended.
-  constexpr std::size_t kMaxRecord = 64 << 10;
-  const std::size_t nKept = WithoutCutLine(run.transcript, run.transcriptCut).size();
-  if (run.transcript.size() - nKept > kMaxRecord) {
-    problems.insert(problems.begin(), "the transcript's last line is longer than " +
-                                          std::to_string(kMaxRecord >> 10) + " KiB");
-  }
-
   std::vector<Finding> findings;
   if (!run.exited && !(bCancel && run.signalSent && run.signal == SIGTERM)) {
     findings.emplace_back(Verdict::Crashed, ExitText(run));
-  } else if (!problems.empty()) {
-    findings.emplace_back(Verdict::MalformedTranscript, problems.front());
-  } else if (std::optional<Finding> finding = FalseSuccess(scenario, run, records, whole)) {
+  } else if (!evidence.transcriptProblems.empty()) {
+    findings.emplace_back(Verdict::MalformedTranscript, evidence.transcriptProblems.front());
+  } else if (std::optional<Finding> finding = FalseSuccess(scenario, run, evidence, whole)) {
     findings.push_back(std::move(*finding));
-  } else if (run.exited && run.status != 0 && IsBlank(run.err)) {
+  } else if (run.exited && run.status != 0 && evidence.errBlank) {
     findings.emplace_back(Verdict::FailedSilently, ExitText(run) + " with nothing on stderr");
   }
   if (!run.leftRunning.empty()) {
@@ -243,7 +205,9 @@ std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
       findings.push_back(std::move(*finding));
     }
   }
-  if (std::optional<Finding> finding = MalformedTrace(run)) findings.push_back(std::move(*finding));
+  if (!evidence.malformedTrace.empty()) {
+    findings.emplace_back(Verdict::MalformedTrace, evidence.malformedTrace);
+  }
   return findings;
 }
 
@@ -326,8 +290,8 @@ std::optional<std::vector<Expectation>> ReadExpectations(std::string_view text,
   return expectations;
 }
 
-Judgement Judge(const Scenario& scenario, const RunResult& run, const WholeJob& whole,
-                const std::vector<Expectation>& expectations) {
+Judgement Judge(const Scenario& scenario, const RunResult& run, const Evidence& evidence,
+                const WholeJob& whole, const std::vector<Expectation>& expectations) {
   if (!scenario.notReached.empty()) {
     return Judgement{Verdict::NotReached, scenario.notReached, true, false};
   }
@@ -336,7 +300,7 @@ Judgement Judge(const Scenario& scenario, const RunResult& run, const WholeJob& 
                      "ended (" + ExitText(run) + ") before its " + scenario.calls.front() + " call",
                      true, false};
   }
-  std::vector<Finding> findings = Findings(scenario, run, whole);
+  std::vector<Finding> findings = Findings(scenario, run, evidence, whole);
   if (const std::string cut = CapsReached(run); !cut.empty()) {
     for (Finding& finding : findings)
       finding.second += "; " + cut;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Evidence.h"
 #include "Runner.h"
 #include "Scenarios.h"
 
@@ -58,8 +59,10 @@ struct Judgement {
   bool tolerated = false;  // the verdict is a failure an expectation allows
 };
 
-Judgement Judge(const Scenario& scenario, const RunResult& run, const WholeJob& whole,
-                const std::vector<Expectation>& expectations);
+// The verdict on one run: how it ended, what its outputs showed, against
+// what the whole job showed, with the expectations' allowances.
+Judgement Judge(const Scenario& scenario, const RunResult& run, const Evidence& evidence,
+                const WholeJob& whole, const std::vector<Expectation>& expectations);
 
 // "SIGTERM" for 15.
 std::string SignalName(int nSignal);
