@@ -122,5 +122,20 @@ for row in "${refused[@]}"; do
   [ -z "$(ls -A "$work/elsewhere")" ] || fail "the link was followed"
 done
 
+# A default root whose parent folder others can write to, without the sticky
+# bit that keeps them from moving what is not theirs, is refused before
+# anything is made there; a sticky one is the user's to use.
+for row in "0777|1" "1777|0"; do
+  IFS='|' read -r mode expected <<<"$row"
+  case="default root's parent of mode $mode"
+  rm -rf "$work/xdg" && mkdir "$work/xdg" && chmod "$mode" "$work/xdg"
+  XDG_RUNTIME_DIR=$work/xdg run "$expected" "${options[@]}"
+  if [ "$expected" -eq 1 ]; then
+    grep -qF "refusing the root $work/xdg/rk-local-platform: its parent folder $work/xdg is writable by group or others and not sticky (mode $mode)" "$work/err" ||
+      fail "the parent is not named: $(cat "$work/err")"
+    [ ! -e "$work/xdg/rk-local-platform" ] || fail "the root was made"
+  fi
+done
+
 [ "$failures" -eq 0 ] || exit 1
 echo "sample agent: prints escaped, writes only where it should"
