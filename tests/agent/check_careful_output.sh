@@ -3,9 +3,10 @@
 # it did not make is printed escaped, a closed or failing stdout neither
 # corrupts the summary nor passes for success, and the default platform root
 # is the user's own, refused rather than followed or repaired when it is not.
-# Usage: check_careful_output.sh <umx-sample-agent>
+# Usage: check_careful_output.sh <umx-sample-agent> <umx-observe-calls module>
 set -euo pipefail
 agent=$1
+observe=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset RK_LOCAL_PLATFORM_FAULTS XDG_RUNTIME_DIR
@@ -86,6 +87,24 @@ rm -rf "$RK_LOCAL_PLATFORM_ROOT"
 (umask 000 && "$agent" "${options[@]}" >/dev/null 2>"$work/err") || fail "$(cat "$work/err")"
 [ "$(stat -c %a "$results/job-summary.txt")" = 600 ] || fail "summary mode $(stat -c %a "$results/job-summary.txt")"
 [ "$(stat -c %a "$results")" = 700 ] || fail "results directory mode $(stat -c %a "$results")"
+
+# With a fixed random source the summary's temporary names are known (the
+# process may draw a few random numbers before): files planted at the first
+# eight are never opened, a free name is taken, and the summary reaches the
+# disk in order: the file flushed, renamed, the folder flushed.
+case="files planted at the summary's temporary names"
+rm -rf "$RK_LOCAL_PLATFORM_ROOT" "$work/calls"
+mkdir -p "$results"
+for byte in 00 01 02 03 04 05 06 07; do
+  echo precious >"$results/job-summary.txt.partial-$byte$byte$byte$byte$byte$byte$byte$byte"
+done
+LD_PRELOAD=$observe UMX_OBSERVE_LOG=$work/calls ASAN_OPTIONS=verify_asan_link_order=0 \
+  run 0 "${options[@]}"
+[ "$(cat "$results"/job-summary.txt.partial-* | grep -c '^precious$')" -eq 8 ] ||
+  fail "a planted file was written to or moved"
+[ "$(wc -l <"$results/job-summary.txt")" -eq 5 ] || fail "the summary is not whole"
+[ "$(tr '\n' ' ' <"$work/calls")" = "fsync file renameat fsync directory " ] ||
+  fail "the summary's calls were: $(tr '\n' ' ' <"$work/calls")"
 
 # The default root: $XDG_RUNTIME_DIR/rk-local-platform, else
 # rk-local-platform-<uid> in $TMPDIR.
