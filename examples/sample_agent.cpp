@@ -259,12 +259,53 @@ Outcome ReadJobOptions(const CCommandLineArgumentsPtr& pArgs, JobOptions& option
   return std::nullopt;
 }
 
+// Opens a root named by RK_LOCAL_PLATFORM_ROOT, the user's choice: it is
+// made when absent, and links on the way to it and at it are followed.
+Outcome OpenNamedRoot(const std::string& strRoot, UniqueFd& root) {
+  for (std::size_t nSlash = strRoot.find('/', 1);; nSlash = strRoot.find('/', nSlash + 1)) {
+    const std::string strPrefix = strRoot.substr(0, nSlash);
+    if (::mkdir(strPrefix.c_str(), 0700) != 0 && errno != EEXIST) {
+      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot create " + strPrefix, errno);
+    }
+    if (nSlash == std::string::npos) break;
+  }
+  root = UniqueFd(::open(strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root) {
+    return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot open the platform's root " + strRoot,
+                         errno);
+  }
+  return std::nullopt;
+}
+
+// Opens the platform's root. The default root is the user's own: it is
+// opened without following a link, and the open descriptor must show a
+// directory of this user's that no one else can write to. A root swapped in
+// before this check is refused, and one swapped in after it is never
+// reached: the walk below starts from the descriptor.
+Outcome OpenRoot(const std::string& strRoot, UniqueFd& root) {
+  const char* pszNamed = std::getenv(RkLocalPlatform::kRootVariable);
+  if (pszNamed != nullptr && *pszNamed != '\0') return OpenNamedRoot(strRoot, root);
+  UniqueFd opened(::open(strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info {};
+  if (!opened || ::fstat(opened.get(), &info) != 0) {
+    return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot open the platform's root " + strRoot,
+                         errno);
+  }
+  const std::string strWhy = FXWhyNotPrivateDirectory(info);
+  if (!strWhy.empty()) {
+    return JobFailure(FX_CODE_LOCATION(kUnit), ERROR_FUNCTION_FAILED,
+                      "refusing the platform's root " + strRoot + ": " + strWhy);
+  }
+  root = std::move(opened);
+  return std::nullopt;
+}
+
 // Opens the job's results directory `strPath`, which the platform names
 // below its root. From the root down, each directory is opened without
 // following a symbolic link, created (mode 0700, whatever the umask) when it
 // is absent, and must be this user's own with no one else able to write to
 // it: no other user can then redirect the agent's writes by planting a link
-// or a directory of theirs on the way. The root itself is the platform's.
+// or a directory of theirs on the way.
 Outcome OpenResultsDirectory(const std::string& strPath, UniqueFd& directory) {
   const std::string strRoot = RkLocalPlatform::Root();
   if (strPath.size() <= strRoot.size() + 1 || strPath.compare(0, strRoot.size(), strRoot) != 0 ||
@@ -273,20 +314,8 @@ Outcome OpenResultsDirectory(const std::string& strPath, UniqueFd& directory) {
         FX_CODE_LOCATION(kUnit), ERROR_INVALID_PARAMETER,
         "the job results directory " + strPath + " is not below the platform's root " + strRoot);
   }
-  // A root named by RK_LOCAL_PLATFORM_ROOT is the user's choice: it is made
-  // when absent, and links on the way to it are followed.
-  for (std::size_t nSlash = strRoot.find('/', 1); !strRoot.empty();
-       nSlash = strRoot.find('/', nSlash + 1)) {
-    const std::string strPrefix = strRoot.substr(0, nSlash);
-    if (::mkdir(strPrefix.c_str(), 0700) != 0 && errno != EEXIST) {
-      return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot create " + strPrefix, errno);
-    }
-    if (nSlash == std::string::npos) break;
-  }
-  UniqueFd current(::open(strRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!current)
-    return SystemFailure(FX_CODE_LOCATION(kUnit), "cannot open the platform's root " + strRoot,
-                         errno);
+  UniqueFd current;
+  if (Outcome failure = OpenRoot(strRoot, current)) return failure;
 
   std::string strWalked = strRoot;
   for (std::size_t nStart = strRoot.size() + 1; nStart <= strPath.size();) {

@@ -1,6 +1,7 @@
 #include "BackupJobClient.h"
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include <boost/make_shared.hpp>
@@ -10,12 +11,52 @@
 #include "fx/auto_lock.h"
 #include "rkcast.h"
 
-// Built in this order and destroyed in reverse: at unload the lock goes
-// first, then the library's reference to the client.
 CBackupJobClientPtr CBackupJobClient::m_sharedInstance;
-FXMutex sharedInstanceLock;
 
 namespace {
+
+// The exported lock's storage, which nothing destroys: threads of the agent
+// may still take the lock while the process exits, after every static
+// object is gone.
+alignas(FXMutex) unsigned char g_lockStorage[sizeof(FXMutex)] __asm__(
+    "umx_shared_instance_lock_storage");
+
+}  // namespace
+
+extern FXMutex sharedInstanceLock __attribute__((alias("umx_shared_instance_lock_storage")));
+
+namespace {
+
+// Builds the lock when the library is loaded. It is built through its
+// exported name: a program that refers to the lock directly gets its own
+// copy of the storage, and the name then denotes that copy, for the library
+// too.
+struct LockConstruction {
+  LockConstruction() { ::new (static_cast<void*>(&sharedInstanceLock)) FXMutex(); }
+};
+LockConstruction g_lockConstruction;
+
+// Set under the lock once the process has begun to exit: no client is made
+// after the library let its own go.
+bool g_bExiting UMX_GUARDED_BY(sharedInstanceLock) = false;
+
+// Defined after the handle, so destroyed before it: at exit it takes the
+// library's reference to the client out of the handle under the lock and
+// releases it after the lock. The handle's own destructor then finds it
+// empty and touches nothing that other threads may still read.
+class ExitRelease {
+ public:
+  ExitRelease() = default;
+  ExitRelease(const ExitRelease&) = delete;
+  ExitRelease& operator=(const ExitRelease&) = delete;
+  ~ExitRelease() {
+    CBackupJobClientPtr pReleased;  // destroyed after the lock is let go
+    auto_lock lock(&sharedInstanceLock);
+    g_bExiting = true;
+    pReleased.swap(CBackupJobClient::m_sharedInstance);
+  }
+};
+ExitRelease g_exitRelease;
 
 constexpr const char kCalledTwice[] = "CBackupJobClient::createInstance is called twice";
 constexpr const char kNotCreated[] = "CBackupJobClient::createInstance must be called first";
@@ -53,6 +94,9 @@ CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobI
   // Misuse is reported by throwing a pointer to the constant text.
   // NOLINTNEXTLINE(misc-throw-by-value-catch-by-reference)
   if (m_sharedInstance) throw kCalledTwice;
+  // Past the library's release at exit a client would never be released.
+  // NOLINTNEXTLINE(misc-throw-by-value-catch-by-reference)
+  if (g_bExiting) throw kNotCreated;
 
   m_sharedInstance = boost::make_shared<CBackupJobClient>();
   InstallRollback rollback(m_sharedInstance);

@@ -116,6 +116,9 @@ TEST(CArguments, ConvertCleanStoreAndTraceEachOption) {
       {"qs", {"-qs", "\x01zs\x1f"}, "\x01zs\x1f", "ZentServeHostName=\\x01zs\\x1f\n"},
       {"vm", {"-vm", "v\x02m"}, "v\x02m", "Instance=v\\x02m\n"},
       {"d", {"-d", "n\x0b/"}, "n\x0b", "StorenodeName=n\\x0b\n"},
+      // Both edges of the printable range: a space and ~ stay, 0x1F and
+      // 0x7F are escaped.
+      {"vm", {"-vm", " \x1f ~\x7f"}, " \x1f ~\x7f", "Instance= \\x1f ~\\x7f\n"},
       {"synthfull", {}, "0", "SyntheticFull=0\n"},
       {"synthfull", {"-synthfull", "0"}, "1", "SyntheticFull=1\n"},
       {"MetaDataEnabled", {"-MetaDataEnabled"}, "1", "BlockLevelMetadata=ON\n"},

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -171,7 +172,7 @@ class BackupJobClientSlowInit : public BackupJobClient, public testing::WithPara
 TEST_P(BackupJobClientSlowInit, InstanceCallersWaitForTheOutcome) {
   const bool bInitSucceeds = GetParam();
   if (!bInitSucceeds) RkLocalPlatform::FailInit(5, kNoMedia);
-  umx_test::Latch initEntered(1), releaseInit(1), readersStarted(4);
+  umx_test::Latch initEntered(1), releaseInit(1);
   RkLocalPlatform::SetInitCallback([&] {
     initEntered.CountDown();
     releaseInit.Wait();
@@ -179,17 +180,24 @@ TEST_P(BackupJobClientSlowInit, InstanceCallersWaitForTheOutcome) {
   std::future<CBackupJobClientPtr> creator = std::async(std::launch::async, Create);
   initEntered.Wait();
 
+  // Each reader is seen blocked inside instance(), not merely started: it
+  // names its thread and calls at once, with no other wait in between.
+  constexpr int kReaders = 4;
+  std::atomic<long> threadIds[kReaders] = {};
   std::atomic<int> nFinished{0};
   std::vector<std::future<Outcome>> readers;
-  for (int i = 0; i < 4; ++i) {
-    readers.push_back(std::async(std::launch::async, [&] {
-      readersStarted.CountDown();
+  for (int i = 0; i < kReaders; ++i) {
+    readers.push_back(std::async(std::launch::async, [&, i] {
+      threadIds[i] = umx_test::CurrentThreadId();
       const Outcome outcome = OutcomeOf(CBackupJobClient::instance);
       ++nFinished;
       return outcome;
     }));
   }
-  readersStarted.Wait();
+  for (const std::atomic<long>& threadId : threadIds) {
+    while (nFinished == 0 && (threadId == 0 || !umx_test::SleepsOnAFutex(threadId)))
+      std::this_thread::yield();
+  }
   EXPECT_EQ(nFinished.load(), 0);
   releaseInit.CountDown();
 

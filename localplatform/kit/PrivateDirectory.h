@@ -8,6 +8,13 @@
 #include <cstdio>
 #include <string>
 
+// The permission bits of what lstat or fstat described, as "0755".
+inline std::string FXOctalMode(const struct stat& info) {
+  char szMode[8];
+  std::snprintf(szMode, sizeof szMode, "%04o", static_cast<unsigned int>(info.st_mode & 07777));
+  return szMode;
+}
+
 // Why the directory that lstat or fstat described could be redirected by
 // another user: it is a symbolic link, not a directory, owned by another
 // user, or writable by group or others. An empty text when it is the
@@ -20,9 +27,7 @@ inline std::string FXWhyNotPrivateDirectory(const struct stat& info) {
            std::to_string(geteuid()) + ")";
   }
   if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    char szMode[8];
-    std::snprintf(szMode, sizeof szMode, "%04o", static_cast<unsigned int>(info.st_mode & 07777));
-    return std::string("group or others can write to it (mode ") + szMode + ")";
+    return "group or others can write to it (mode " + FXOctalMode(info) + ")";
   }
   return std::string();
 }

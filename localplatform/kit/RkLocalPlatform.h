@@ -85,7 +85,9 @@ RKJOBCLIENT_API void Reset();
 // when absent, and refuses it (the lookup fails with 5, access denied, and
 // a line on stderr names the path and the reason) when it is a symbolic
 // link, not a directory, not owned by the user, or writable by group or
-// others: it is never followed, repaired or removed. Root() itself only
+// others, or when its parent folder belongs to neither the user nor root or
+// is writable by group or others and not sticky, and then makes nothing: it
+// is never followed, repaired or removed. Root() itself only
 // names the root.
 RKJOBCLIENT_API std::string Root();
 

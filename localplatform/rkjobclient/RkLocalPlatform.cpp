@@ -47,10 +47,37 @@ bool AppendDirectoryFromEnvironment(const char* pszVariable, std::string& out) {
 // A text from outside, quoted and with its control characters escaped.
 std::string Quoted(std::string_view text) { return '"' + FXPrintableText(std::string(text)) + '"'; }
 
+// Why another user could put a root of their own in the place of the
+// default root `strRoot`, between its check and its use, through its parent
+// folder: the folder is writable by group or others and not sticky, or it
+// belongs to neither this user nor root. An empty text when no one can.
+std::string WhyParentIsRefused(const std::string& strRoot) {
+  const std::size_t nSlash = strRoot.rfind('/');
+  const std::string strParent =
+      nSlash == 0 || nSlash == std::string::npos ? std::string("/") : strRoot.substr(0, nSlash);
+  const std::string strNamed = "its parent folder " + FXPrintableText(strParent);
+  struct stat info {};
+  if (stat(strParent.c_str(), &info) != 0) {
+    return "cannot examine " + strNamed + ": " + std::strerror(errno);
+  }
+  if (info.st_uid != geteuid() && info.st_uid != 0) {
+    return strNamed + " is owned by uid " + std::to_string(info.st_uid) +
+           ", neither this user (uid " + std::to_string(geteuid()) + ") nor root";
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+    return strNamed + " is writable by group or others and not sticky (mode " + FXOctalMode(info) +
+           ")";
+  }
+  return std::string();
+}
+
 // Makes the default root, private to the user, when it is absent; then why
-// it cannot be used, or an empty text. Whatever stands at its name is never
+// it cannot be used, or an empty text. Nothing is made in a parent folder
+// that is refused, and whatever stands at the root's name is never
 // followed, repaired or removed.
 std::string WhyRootIsRefused(const std::string& strRoot) {
+  std::string strWhy = WhyParentIsRefused(strRoot);
+  if (!strWhy.empty()) return strWhy;
   if (mkdir(strRoot.c_str(), 0700) != 0 && errno != EEXIST) {
     return std::string("cannot create it: ") + std::strerror(errno);
   }

@@ -3,9 +3,10 @@
 # it did not make is printed escaped, a closed or failing stdout neither
 # corrupts the summary nor passes for success, and the default platform root
 # is the user's own, refused rather than followed or repaired when it is not.
-# Usage: check_careful_output.sh <umx-sample-agent>
+# Usage: check_careful_output.sh <umx-sample-agent> <umx-observe-calls module>
 set -euo pipefail
 agent=$1
+observe=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset RK_LOCAL_PLATFORM_FAULTS XDG_RUNTIME_DIR
@@ -87,6 +88,24 @@ rm -rf "$RK_LOCAL_PLATFORM_ROOT"
 [ "$(stat -c %a "$results/job-summary.txt")" = 600 ] || fail "summary mode $(stat -c %a "$results/job-summary.txt")"
 [ "$(stat -c %a "$results")" = 700 ] || fail "results directory mode $(stat -c %a "$results")"
 
+# With a fixed random source the summary's temporary names are known (the
+# process may draw a few random numbers before): files planted at the first
+# eight are never opened, a free name is taken, and the summary reaches the
+# disk in order: the file flushed, renamed, the folder flushed.
+case="files planted at the summary's temporary names"
+rm -rf "$RK_LOCAL_PLATFORM_ROOT" "$work/calls"
+mkdir -p "$results"
+for byte in 00 01 02 03 04 05 06 07; do
+  echo precious >"$results/job-summary.txt.partial-$byte$byte$byte$byte$byte$byte$byte$byte"
+done
+LD_PRELOAD=$observe UMX_OBSERVE_LOG=$work/calls ASAN_OPTIONS=verify_asan_link_order=0 \
+  run 0 "${options[@]}"
+[ "$(cat "$results"/job-summary.txt.partial-* | grep -c '^precious$')" -eq 8 ] ||
+  fail "a planted file was written to or moved"
+[ "$(wc -l <"$results/job-summary.txt")" -eq 5 ] || fail "the summary is not whole"
+[ "$(tr '\n' ' ' <"$work/calls")" = "fsync file renameat fsync directory " ] ||
+  fail "the summary's calls were: $(tr '\n' ' ' <"$work/calls")"
+
 # The default root: $XDG_RUNTIME_DIR/rk-local-platform, else
 # rk-local-platform-<uid> in $TMPDIR.
 unset RK_LOCAL_PLATFORM_ROOT
@@ -120,6 +139,21 @@ for row in "${refused[@]}"; do
     fail "the reason is not named: $(cat "$work/err")"
   [ "$(stat -c '%F %a' "$default_root")" = "$before" ] || fail "the root was changed"
   [ -z "$(ls -A "$work/elsewhere")" ] || fail "the link was followed"
+done
+
+# A default root whose parent folder others can write to, without the sticky
+# bit that keeps them from moving what is not theirs, is refused before
+# anything is made there; a sticky one is the user's to use.
+for row in "0777|1" "1777|0"; do
+  IFS='|' read -r mode expected <<<"$row"
+  case="default root's parent of mode $mode"
+  rm -rf "$work/xdg" && mkdir "$work/xdg" && chmod "$mode" "$work/xdg"
+  XDG_RUNTIME_DIR=$work/xdg run "$expected" "${options[@]}"
+  if [ "$expected" -eq 1 ]; then
+    grep -qF "refusing the root $work/xdg/rk-local-platform: its parent folder $work/xdg is writable by group or others and not sticky (mode $mode)" "$work/err" ||
+      fail "the parent is not named: $(cat "$work/err")"
+    [ ! -e "$work/xdg/rk-local-platform" ] || fail "the root was made"
+  fi
 done
 
 [ "$failures" -eq 0 ] || exit 1

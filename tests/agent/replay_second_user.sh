@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A second local user tries to redirect what the sample agent writes: a
-# default root of theirs or a link in its place, a client directory of
+# default root of theirs or a link in its place, a parent folder of the
+# default root that they own or can write to, a client directory of
 # theirs holding a link out of the root, and a whole results tree of theirs
 # with links planted at the summary's names. Each run must fail naming the
 # path, and nothing outside the root may change. It needs root, to act as
@@ -60,6 +61,23 @@ attack "foreign default root" "refusing the root $default_root: it is owned by u
    ln -s $work/victim $default_root/$results"
 attack "default root a link" "refusing the root $default_root: it is a symbolic link" \
   "ln -s $work/victim-dir $default_root"
+
+# A default root whose parent folder the other user can write to, or owns:
+# they could swap the root for their own between its check and its use, so
+# it is refused before anything is made there.
+xdg=$work/xdg
+export XDG_RUNTIME_DIR=$xdg
+mkdir -m 777 "$xdg" && chmod 777 "$xdg"
+attack "default root's parent writable by others" \
+  "refusing the root $xdg/rk-local-platform: its parent folder $xdg is writable by group or others and not sticky (mode 0777)" \
+  "ln -s $work/victim-dir $xdg/rk-local-platform"
+xdg=$work/shared/xdg
+export XDG_RUNTIME_DIR=$xdg
+attack "default root's parent of another user" \
+  "refusing the root $xdg/rk-local-platform: its parent folder $xdg is owned by uid 65534, neither this user (uid 0) nor root" \
+  "mkdir -m 755 $xdg"
+[ ! -e "$xdg/rk-local-platform" ] || fail "the root was made in $xdg"
+unset XDG_RUNTIME_DIR
 
 # A root named by the variable is used as given; below it nothing of the
 # other user's is followed or written into.

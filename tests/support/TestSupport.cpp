@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -92,6 +93,15 @@ void Latch::Wait() {
 void Latch::ArriveAndWait() {
   CountDown();
   Wait();
+}
+
+long CurrentThreadId() { return ::syscall(SYS_gettid); }
+
+bool SleepsOnAFutex(long nThreadId) {
+  // The kernel function the thread sleeps in, or "0" while it runs.
+  std::ifstream wchan("/proc/self/task/" + std::to_string(nThreadId) + "/wchan");
+  std::string strFunction;
+  return std::getline(wchan, strFunction) && strFunction.find("futex") != std::string::npos;
 }
 
 }  // namespace umx_test

@@ -94,6 +94,14 @@ class Latch {
   int count_;
 };
 
+// The calling thread's kernel id.
+long CurrentThreadId();
+
+// Whether thread `nThreadId` of this process sleeps in the kernel waiting on
+// a futex, as a thread blocked on a lock does; false while it runs, is about
+// to run, or has ended.
+bool SleepsOnAFutex(long nThreadId);
+
 // Runs `f` on a new thread and returns its result, or rethrows what it threw.
 template <typename F>
 auto OnAnotherThread(F f) {
