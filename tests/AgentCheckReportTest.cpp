@@ -332,11 +332,11 @@ TEST(AgentCheckReport, JunitIsWellFormedXmlWithAFailureSkipOrNoteForEachScenario
 TEST(AgentCheckReport, TableLineEscapesTheDetailAndShowsACrashsStderr) {
   const HostileRun hostile;
   EXPECT_EQ(TableLine(hostile.results[0], 20, false),
-            "fault:resultsdir=5    crashed               killed by SIGABRT, 4 ms\n"
+            "fault:resultsdir=5    crashed                 killed by SIGABRT, 4 ms\n"
             "  | starting\n"
             "  | boom \\xff\\x1b]0;title\\x07 <&>\n");
   EXPECT_EQ(TableLine(hostile.results[2], 20, false),
-            "fault:hostname=31     tolerated             left partial results: left "
+            "fault:hostname=31     tolerated               left partial results: left "
             "a\\xc2\\x85\\xef\\xbf\\xbeb\\xc0, 0 ms\n");
 }
 

@@ -26,6 +26,8 @@ constexpr char kPlain[] = "\033[0m";
 // cut to fit a terminal's line.
 constexpr int kCrashLines = 5;
 constexpr std::size_t kTailBytes = 4096;
+// The verdict column: as wide as the longest verdict, "left processes running".
+constexpr std::size_t kVerdictWidth = 22;
 constexpr std::size_t kShownLineBytes = 160;
 
 std::string Duration(double seconds) {
@@ -244,8 +246,8 @@ Counts Count(const std::vector<ScenarioResult>& results) {
 
 std::string TableHeading(std::size_t nNameWidth) {
   char szLine[256];
-  std::snprintf(szLine, sizeof szLine, "%-*s  %-20s  %s\n", static_cast<int>(nNameWidth),
-                "scenario", "verdict", "detail");
+  std::snprintf(szLine, sizeof szLine, "%-*s  %-*s  %s\n", static_cast<int>(nNameWidth),
+                "scenario", static_cast<int>(kVerdictWidth), "verdict", "detail");
   return szLine;
 }
 
@@ -261,7 +263,7 @@ std::string TableLine(const ScenarioResult& result, std::size_t nNameWidth, bool
                                                                    : kGreen;
   std::string line = result.scenario.name;
   line.resize(std::max(line.size(), nNameWidth), ' ');
-  verdict.resize(std::max<std::size_t>(verdict.size(), 20), ' ');
+  verdict.resize(std::max(verdict.size(), kVerdictWidth), ' ');
   line += "  ";
   if (bColour) line += pszColour;
   line += verdict;
