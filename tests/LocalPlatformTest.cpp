@@ -155,6 +155,12 @@ std::string Armed(const Settings& s) {
     armed << " throw=" << RkLocalPlatform::NamesOf(call).faultName;
   for (const auto& held : s.heldCalls)
     armed << " hold=" << RkLocalPlatform::NamesOf(held.first).faultName;
+  for (Call call : s.terminatingCalls)
+    armed << " term=" << RkLocalPlatform::NamesOf(call).faultName;
+  if (s.zentServerHostName != Settings().zentServerHostName) {
+    armed << " sethostname=" << s.zentServerHostName;
+  }
+  if (s.jobResultsDirectory) armed << " setresultsdir=" << *s.jobResultsDirectory;
   if (s.unterminatedDirectories) armed << " unterminated";
   if (s.scribbleOnScratchBuffers) armed << " scribble";
   return armed.str().empty() ? "" : armed.str().substr(1);
@@ -180,6 +186,10 @@ TEST(LocalPlatformFaults, WellFormedListsArmTheirControls) {
        "throw=subclient"},
       {"hostname=1,hostname=2", "hostname=2"},
       {"hold=getname,hold=init,hold=init", "hold=init hold=getname"},
+      {"term=resultsdir,term=init,term=init", "term=init term=resultsdir"},
+      {"sethostname=\x1b]0;x\x07\nJobId=9:a=b,setresultsdir=/r X/..",
+       "sethostname=\x1b]0;x\x07\nJobId=9:a=b setresultsdir=/r X/.."},
+      {"sethostname=,setresultsdir=", "sethostname= setresultsdir="},
   };
   for (const auto& c : cases) {
     const auto parsed = RkLocalPlatform::detail::ParseFaults(c.list);
@@ -212,6 +222,10 @@ TEST(LocalPlatformFaults, MalformedListsAreRefusedQuotingTheItem) {
       {"throw=invalid", "\"throw=invalid\": NAME"},
       {"hold", "\"hold\": NAME must be one of init, hostname"},
       {"hold=getName", "\"hold=getName\": NAME"},
+      {"term", "\"term\": NAME must be one of init, hostname"},
+      {"term=getJobResultsDirectory", "\"term=getJobResultsDirectory\": NAME"},
+      {"sethostname", "\"sethostname\": sethostname takes a value, maybe empty"},
+      {"setresultsdir", "\"setresultsdir\": setresultsdir takes a value"},
   };
   for (const auto& c : cases) {
     const auto parsed = RkLocalPlatform::detail::ParseFaults(c.list);

@@ -21,11 +21,14 @@ constexpr const char kRootVariable[] = "RK_LOCAL_PLATFORM_ROOT";
 // platform arms at its first call, of any kind, as the controls below would:
 //   init=CODE:TEXT  init=CODE  invalid  hostname=CODE  resultsdir=CODE
 //   appid=RESULT  getclient  getname=RESULT  subclient=RESULT
-//   throw=NAME  hold=NAME (NAME: init, hostname, resultsdir, appid,
-//   getclient, getname, subclient)  unterminated  scribble
-// Numbers are decimal; a RESULT is not 0. Unset or empty arms nothing. A
-// malformed list stops the process at that first call, with a message on
-// stderr that quotes the offending item and kMalformedFaultsStatus.
+//   throw=NAME  hold=NAME  term=NAME (NAME: init, hostname, resultsdir,
+//   appid, getclient, getname, subclient)  unterminated  scribble
+//   sethostname=TEXT  setresultsdir=DIR
+// Numbers are decimal; a RESULT is not 0. A TEXT or DIR runs to the next
+// comma, may be empty and may hold control characters. Unset or empty arms
+// nothing. A malformed list stops the process at that first call, with a
+// message on stderr that quotes the offending item and
+// kMalformedFaultsStatus.
 constexpr const char kFaultsVariable[] = "RK_LOCAL_PLATFORM_FAULTS";
 // Apart from any status an agent gives its own failures, so that a typo in
 // the list cannot pass for the failure it meant to arm (env(1) uses it too).
@@ -112,12 +115,18 @@ RKJOBCLIENT_API void ThrowFrom(Call call);
 // null). A signal the process ignores does not end the hold.
 RKJOBCLIENT_API void HoldUntilSignalled(Call call,
                                         std::function<void()> onHold = std::function<void()>());
+// The next call of `call` sends SIGTERM to its own thread once it has its
+// answer and its record in the transcript, just before it returns it.
+RKJOBCLIENT_API void TerminateAfter(Call call);
 // Every new platform object reports invalidRKPlatform().
 RKJOBCLIENT_API void SetPlatformInvalid(bool invalid);
 // getZentServerHostName returns null and leaves `code`.
 RKJOBCLIENT_API void FailZentServerHostName(unsigned long code);
 // getJobResultsDirectory returns 0 and leaves `code`.
 RKJOBCLIENT_API void FailJobResultsDirectory(unsigned long code);
+// getJobResultsDirectory writes `dir`, whatever the client, when it
+// succeeds; the root is then not used.
+RKJOBCLIENT_API void SetJobResultsDirectory(const std::string& dir);
 // getJobResultsDirectory fills the second and third buffers with junk.
 RKJOBCLIENT_API void ScribbleOnScratchBuffers(bool scribble);
 // getJobResultsDirectory and GetSubclientDir fill their whole output buffer

@@ -5,9 +5,9 @@
 #pragma once
 
 // X(Enumerator, TranscriptName, FaultName): Call::Enumerator; the call's
-// name in the transcript; the NAME that throw=NAME and hold=NAME take in
-// RK_LOCAL_PLATFORM_FAULTS, which is also the name of the item that makes
-// the call fail by its result (init=, hostname=, resultsdir=, appid=,
+// name in the transcript; the NAME that throw=NAME, hold=NAME and term=NAME
+// take in RK_LOCAL_PLATFORM_FAULTS, which is also the name of the item that
+// makes the call fail by its result (init=, hostname=, resultsdir=, appid=,
 // getclient, getname=, subclient=).
 #define RK_LOCAL_PLATFORM_CALLS(X)                                  \
   X(Init, "init", "init")                                           \

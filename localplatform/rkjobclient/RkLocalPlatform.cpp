@@ -115,6 +115,12 @@ constexpr std::pair<std::string_view, int Settings::*> kResultItems[] = {
     {NamesOf(Call::GetName).faultName, &Settings::getNameResult},
     {NamesOf(Call::GetSubclientDir).faultName, &Settings::subclientDirResult},
 };
+// Items whose value is a text that a call answers with, and how each arms it.
+constexpr std::pair<std::string_view, void (*)(Settings&, std::string_view)> kTextItems[] = {
+    {"sethostname", [](Settings& s, std::string_view text) { s.zentServerHostName = text; }},
+    {"setresultsdir",
+     [](Settings& s, std::string_view text) { s.jobResultsDirectory.emplace(text); }},
+};
 template <typename Member, std::size_t N>
 const Member* Find(const std::pair<std::string_view, Member> (&table)[N], std::string_view name) {
   for (const auto& [itemName, member] : table) {
@@ -160,7 +166,12 @@ std::string ArmFault(std::string_view item, Settings& settings) {
                                          : std::optional<std::string>(value.substr(nColon + 1))};
     return {};
   }
-  if (name == "throw" || name == "hold") {
+  if (const auto* text = Find(kTextItems, name)) {
+    if (!bHasValue) return Quoted(item) + ": " + std::string(name) + " takes a value, maybe empty";
+    (*text)(settings, value);
+    return {};
+  }
+  if (name == "throw" || name == "hold" || name == "term") {
     const auto named = std::find_if(std::begin(kCalls), std::end(kCalls),
                                     [value](const CallNames& c) { return value == c.faultName; });
     if (!bHasValue || named == std::end(kCalls)) {
@@ -174,8 +185,10 @@ std::string ArmFault(std::string_view item, Settings& settings) {
     const Call* call = &named->call;
     if (name == "throw") {
       settings.throwingCalls.insert(*call);
-    } else {
+    } else if (name == "hold") {
       settings.heldCalls[*call] = nullptr;
+    } else {
+      settings.terminatingCalls.insert(*call);
     }
     return {};
   }
@@ -315,6 +328,10 @@ void HoldUntilSignalled(Call call, std::function<void()> onHold) {
   // A callback it replaced dies here, outside the lock.
 }
 
+void TerminateAfter(Call call) {
+  WithState([call](State& s) { s.settings.terminatingCalls.insert(call); });
+}
+
 void SetPlatformInvalid(bool invalid) {
   WithState([invalid](State& s) { s.settings.platformInvalid = invalid; });
 }
@@ -325,6 +342,10 @@ void FailZentServerHostName(unsigned long code) {
 
 void FailJobResultsDirectory(unsigned long code) {
   WithState([code](State& s) { s.settings.jobResultsDirectoryFailure = code; });
+}
+
+void SetJobResultsDirectory(const std::string& dir) {
+  WithState([&dir](State& s) { s.settings.jobResultsDirectory = dir; });
 }
 
 void ScribbleOnScratchBuffers(bool scribble) {

@@ -60,9 +60,12 @@ struct Settings {
   std::set<Call> throwingCalls;
   // The next call of each is held until a signal, after its callback runs.
   std::map<Call, std::function<void()>> heldCalls;
+  // The next call of each sends SIGTERM to its thread once it has its answer.
+  std::set<Call> terminatingCalls;
   bool platformInvalid = false;
   std::optional<unsigned long> zentServerHostNameFailure;
   std::optional<unsigned long> jobResultsDirectoryFailure;
+  std::optional<std::string> jobResultsDirectory;  // none: built on the root
   bool scribbleOnScratchBuffers = false;
   bool unterminatedDirectories = false;
   int getApplicationIdResult = 0;

@@ -52,6 +52,7 @@ struct DirectoryOrders {
   std::optional<unsigned long> failure;
   bool unterminated;
   bool scribble;
+  std::optional<std::string> dir;  // none: the one built on the root
 };
 
 struct SubclientOrders {
@@ -137,7 +138,7 @@ int LookUpJobResultsDirectory(const DirectoryOrders& told, const char* pszClient
     ulLastError = detail::kResultInvalidParameter;
     return 0;
   }
-  const std::string* dir = JobResultsDirectoryOf(pszClient);
+  const std::string* dir = told.dir ? &*told.dir : JobResultsDirectoryOf(pszClient);
   if (dir == nullptr) {
     ulLastError = detail::kResultAccessDenied;
     return 0;
@@ -189,7 +190,8 @@ int RKPI_ZentClient::getJobResultsDirectory(const char* pszClient, char* pszDir,
   DirectoryOrders told = WithState([&args](State& s) {
     detail::Record(s.settings.jobResultsDirectoryCalls, std::move(args));
     return DirectoryOrders{s.settings.jobResultsDirectoryFailure,
-                           s.settings.unterminatedDirectories, s.settings.scribbleOnScratchBuffers};
+                           s.settings.unterminatedDirectories, s.settings.scribbleOnScratchBuffers,
+                           s.settings.jobResultsDirectory};
   });
   // Whatever the caller's capacity, no text of ours is longer than this.
   const std::size_t capacity = std::min<std::size_t>(ulCapacity, detail::kJobResultsDirCapacity);

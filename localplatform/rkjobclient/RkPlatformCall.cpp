@@ -143,13 +143,14 @@ PlatformCall& PlatformCall::OutText(const char* pszName, const char* pszText,
 
 bool PlatformCall::Begin() {
   if (!m_call) return false;
-  auto [hold, bThrow] = WithState([call = *m_call](State& s) {
+  auto [hold, bThrow] = WithState([this, call = *m_call](State& s) {
     std::optional<std::function<void()>> told;
     const auto held = s.settings.heldCalls.find(call);
     if (held != s.settings.heldCalls.end()) {
       told = std::move(held->second);
       s.settings.heldCalls.erase(held);
     }
+    m_bTerminate = s.settings.terminatingCalls.erase(call) != 0;
     return std::make_pair(std::move(told), s.settings.throwingCalls.count(call) != 0);
   });
   if (hold) {
@@ -214,6 +215,8 @@ std::string PlatformCall::Record(const char* pszState, const std::string& result
   if (!m_strOut.empty()) record.append(",\"out\":{").append(m_strOut).append("}");
   return record;
 }
+
+void PlatformCall::Terminate() { ::raise(SIGTERM); }
 
 void PlatformCall::Write(const char* pszState, const std::string& resultMember, bool bFailed,
                          const std::string& thrown) {

@@ -57,8 +57,9 @@ class PlatformCall {
   // Holds the call when told to (HoldUntilSignalled), recorded as held,
   // until the thread catches a signal, and then returns true: the caller
   // fails the call as cancelled. Else throws std::runtime_error, recorded,
-  // when told to (ThrowFrom), or returns false.
-  // A call not made from a Call is never held or thrown from.
+  // when told to (ThrowFrom), or returns false. Takes the order to send
+  // SIGTERM once the call returns (TerminateAfter).
+  // A call not made from a Call is never held, thrown from or terminated.
   [[nodiscard]] bool Begin();
 
   // Records that the call returned `result` and whether that is a failure;
@@ -67,10 +68,12 @@ class PlatformCall {
   template <typename T>
   T Returned(T result, bool bFailed) {
     if (m_bKept) Write("returned", ResultMember(result), bFailed, "null");
+    if (m_bTerminate) Terminate();
     return result;
   }
   void ReturnedNothing() {
     if (m_bKept) Write("returned", kNoResult, false, "null");
+    if (m_bTerminate) Terminate();
   }
 
  private:
@@ -95,6 +98,8 @@ class PlatformCall {
   }
   void Write(const char* pszState, const std::string& resultMember, bool bFailed,
              const std::string& thrown);
+  // Sends SIGTERM to the calling thread, whose handler runs before it returns.
+  static void Terminate();
   // The record's fields after its sequence number and process.
   std::string Record(const char* pszState, const std::string& resultMember, bool bFailed,
                      const std::string& thrown) const;
@@ -104,6 +109,7 @@ class PlatformCall {
   bool m_bKept;
   int m_nUncaught;
   bool m_bWritten = false;
+  bool m_bTerminate = false;  // SIGTERM once the call has its answer
   std::string m_strArgs;
   std::string m_strOut;
   std::string m_strLastError = "null";

@@ -38,24 +38,24 @@ expect_no_raw_controls() {
   done
 }
 
-# Texts from outside, each with control characters, and what must show.
+# Texts from outside, each with control characters, and what must show: an
+# option's value, or the platform's answer armed by a fault list. A line end
+# among them never starts a line of its own.
 hostile=(
-  "client name with a line end|0|\\x0aJobId=999|-cn|$'evil\nJobId=999'"
-  "client name with a terminal title escape|0|\\x1b]0;pwned\\x07|-cn|$'\e]0;pwned\a'"
-  "job id with a screen-clearing escape|2|\\x1b[2J|-j|$'1\e[2J'"
+  "client name with a line end|0|\\x0aJobId=999||-cn|$'evil\nJobId=999'"
+  "client name with a terminal title escape|0|\\x1b]0;pwned\\x07||-cn|$'\e]0;pwned\a'"
+  "job id with a screen-clearing escape|2|\\x1b[2J||-j|$'1\e[2J'"
+  "central server's name with an escape and a line end|0|evil\\x1b]0;pwned\\x07\\x0aJobId=999|$'sethostname=evil\e]0;pwned\a\nJobId=999'||"
 )
 for row in "${hostile[@]}"; do
-  IFS='|' read -r case expected shown option value <<<"$row"
-  eval "value=$value"
+  IFS='|' read -r case expected shown faults option value <<<"$row"
+  eval "faults=$faults value=$value"
   rm -rf "$RK_LOCAL_PLATFORM_ROOT"
-  run "$expected" "${options[@]}" "$option" "$value"
+  RK_LOCAL_PLATFORM_FAULTS=$faults run "$expected" "${options[@]}" ${option:+"$option" "$value"}
   expect_no_raw_controls
   grep -qF -- "$shown" "$work/out" "$work/err" || fail "\"$shown\" is not shown"
+  ! grep -q '^JobId=999' "$work/out" "$work/err" || fail "a raw line end: $(cat "$work/out")"
 done
-case="client name with a line end"
-rm -rf "$RK_LOCAL_PLATFORM_ROOT"
-run 0 "${options[@]}" -cn $'evil\nJobId=999'
-[ "$(grep -c '^JobId=' "$work/out")" -eq 1 ] || fail "more than one JobId= line: $(cat "$work/out")"
 
 case="malformed fault item with an escape"
 RK_LOCAL_PLATFORM_FAULTS=$'bogus\e[31m' run 125 "${options[@]}"
@@ -63,6 +63,18 @@ expect_no_raw_controls
 grep -qF 'bogus\x1b[31m' "$work/err" || fail "the item is not quoted escaped: $(cat -v "$work/err")"
 
 results=$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/1234
+
+# A job results directory that the platform names beside its root is not
+# taken as below it: the job fails and nothing is written there.
+case="job results directory beside the root"
+beside=${RK_LOCAL_PLATFORM_ROOT}X
+rm -rf "$RK_LOCAL_PLATFORM_ROOT" "$beside"
+mkdir -m 700 "$beside"
+RK_LOCAL_PLATFORM_FAULTS="setresultsdir=$beside/clients/localclient/JobResults" run 1 "${options[@]}"
+grep -qF "is not below the platform's root $RK_LOCAL_PLATFORM_ROOT" "$work/err" ||
+  fail "stderr does not say why: $(cat "$work/err")"
+[ -z "$(ls -A "$beside")" ] || fail "written beside the root: $(find "$beside")"
+[ -z "$(find "$work" -name 'job-summary.txt*')" ] || fail "a summary was written"
 
 case="stdout closed"
 rm -rf "$RK_LOCAL_PLATFORM_ROOT"

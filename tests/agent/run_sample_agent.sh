@@ -194,6 +194,22 @@ expect_cause "cannot write the job summary $(results_of "$RK_LOCAL_PLATFORM_ROOT
 ! compgen -G "$(results_of "$RK_LOCAL_PLATFORM_ROOT" 1234)/job-summary.txt.partial*" >/dev/null ||
   fail "a partial summary left"
 
+# SIGTERM between the job's last platform call, the results directory
+# lookup, and the summary's commit cancels the job: nothing is left.
+for line in cn app; do
+  case="SIGTERM after the last platform call, $line command line"
+  if [ "$line" = cn ]; then options=("${sample[@]}"); else options=("${by_application[@]}"); fi
+  rm -f "$work/transcript"
+  RK_LOCAL_PLATFORM_FAULTS=term=resultsdir RK_LOCAL_PLATFORM_TRANSCRIPT=$work/transcript \
+    run "${options[@]}"
+  expect_status 143
+  expect_cause "$cancelled"
+  grep -qF "sent job status KILLED" "$work/out" || fail "stdout does not say KILLED: $(cat "$work/out")"
+  last=$(tail -n1 "$work/transcript" | jq -r '"\(.call) \(.state) \(.failed)"')
+  [ "$last" = "getJobResultsDirectory returned false" ] || fail "the last platform call: $last"
+  expect_no_summary
+done
+
 # The bad command lines that the agent check does not make, and what the
 # agent's first line says. They run with a malformed fault list: the
 # platform would stop the process with 125 had the agent called it before
