@@ -3,10 +3,13 @@
 # it or exhaust its memory: each is named with its own verdict, within the
 # time limit plus 2 s, with the check's peak memory under 64 MiB, and
 # nothing the agent started is left running afterwards.
-# Usage: check_hostile_agents.sh <umx-agent-check> <folder of umx-broken-agent-*>
+# Usage: check_hostile_agents.sh <umx-agent-check> <folder of umx-broken-agent-*> [peak KiB]
+# A peak of 0 leaves memory unmeasured: a sanitizer's shadow memory is no
+# measure of the check's own.
 set -euo pipefail
 check=$1
 agents=$2
+peak_limit_kb=${3:-65536}
 work=$(mktemp -d)
 trap 'pkill -KILL -f "^sleep 1001$" 2>/dev/null || true; rm -rf "$work"' EXIT
 unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT NO_COLOR
@@ -51,7 +54,7 @@ print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' \
   elapsed_ms=$((($(date +%s%N) - start) / 1000000))
   # The whole job and the scenario, each within the time limit plus 2 s.
   [ "$elapsed_ms" -lt $((2 * (timeout + 2) * 1000)) ] || fail "took $elapsed_ms ms"
-  [ "$peak_kb" -lt 65536 ] || fail "peak memory $peak_kb KiB"
+  [ "$peak_limit_kb" -eq 0 ] || [ "$peak_kb" -lt "$peak_limit_kb" ] || fail "peak memory $peak_kb KiB"
   [ -s "$json" ] || { fail "no report"; continue; }
   got=$(jq -r --arg s "$scenario" '.scenarios[] | select(.name == $s) | .verdict' "$json")
   reason=$(jq -r --arg s "$scenario" '.scenarios[] | select(.name == $s) | .reason' "$json")
