@@ -18,7 +18,9 @@ namespace {
 // The exported lock's storage, which nothing destroys: threads of the agent
 // may still take the lock while the process exits, after every static
 // object is gone.
-alignas(FXMutex) unsigned char g_lockStorage[sizeof(FXMutex)] __asm__(
+// Referred to only by its assembler name, through the alias below: kept
+// ("used") though no C++ code names it.
+alignas(FXMutex) __attribute__((used)) unsigned char g_lockStorage[sizeof(FXMutex)] __asm__(
     "umx_shared_instance_lock_storage");
 
 }  // namespace
