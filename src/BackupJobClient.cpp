@@ -7,6 +7,7 @@
 
 #include "FXString.h"
 #include "LogWriter.h"
+#include "PrintableText.h"
 #include "fx/auto_lock.h"
 #include "rkcast.h"
 
@@ -69,10 +70,11 @@ CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobI
     pLogWriter->WriteLog(-1, __PRETTY_FUNCTION__, __LINE__, 0, 0, kInitFailedFormat,
                          rkcast::d(nError), rkcast::s(pszError));
   } else {
-    // Without a sink the person who ran the agent still learns why.
+    // Without a sink the person who ran the agent still learns why, on one
+    // line that sends no escape sequence, as the trace lines.
     const std::string strMessage =
         FXString::Format(kInitFailedFormat, rkcast::d(nError), rkcast::s(pszError));
-    std::fprintf(stderr, "%s\n", strMessage.c_str());
+    std::fprintf(stderr, "%s\n", FXPrintableText(strMessage).c_str());
   }
   return CBackupJobClientPtr();
 }
