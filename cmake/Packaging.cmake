@@ -36,7 +36,6 @@ set(umx_deb_version ${CPACK_DEBIAN_PACKAGE_VERSION})
 
 # gzip -9n: no name or time stamp, so every build gives the same bytes.
 set(umx_deb_changelog ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)
-find_program(UMX_GZIP gzip REQUIRED)
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/debian)
 execute_process(COMMAND ${UMX_GZIP} -9n --stdout ${umx_deb_changelog}
   OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz
