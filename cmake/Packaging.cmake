@@ -134,6 +134,8 @@ Agents' tests use them through find_package(UMXClient COMPONENTS
 LocalPlatform) and the target UMXClient::LocalPlatform, or the pkg-config
 module umxclient-local-platform. The program umx-agent-check runs any agent
 binary through a whole job and through every failure the platform can
-report, and gives a verdict for each.")
+report, and gives a verdict for each; umx-sample-agent is an agent that
+passes it. The sources of the examples, a first agent and the sample agent,
+are in the package's documentation with a CMakeLists.txt that builds them.")
 
 include(CPack)

@@ -44,17 +44,15 @@ constexpr int kExitUsage = 2;
 volatile std::sig_atomic_t g_nCancelSignal = 0;
 void RecordCancel(int nSignal) { g_nCancelSignal = nSignal; }
 
-int Cancelled() {
-  std::fprintf(stderr, "%s: the job was cancelled by signal %d\n", kProgram,
-               static_cast<int>(g_nCancelSignal));
-  return 128 + g_nCancelSignal;
-}
-
 // Says why the job failed, escaped as the library's trace is (the texts
-// come from outside), and gives the exit status. After a cancellation the
-// failure is the interrupted call's, and the cancellation is the reason.
+// come from outside), and gives the exit status. Once the job is cancelled
+// that is the reason, and the failure is the interrupted call's.
 int Fail(int nStatus, const std::string& strWhy) {
-  if (g_nCancelSignal != 0) return Cancelled();
+  if (g_nCancelSignal != 0) {
+    std::fprintf(stderr, "%s: cancelled by signal %d\n", kProgram,
+                 static_cast<int>(g_nCancelSignal));
+    return 128 + g_nCancelSignal;
+  }
   std::fprintf(stderr, "%s: %s\n", kProgram, FXPrintableText(strWhy).c_str());
   return nStatus;
 }
@@ -165,7 +163,7 @@ int RunJob(int argc, char** argv) {
   if (const int nError = MakeDirectories(strRoot, strPath))
     return Fail(kExitFailed, "cannot create " + strPath + ": " + std::strerror(nError));
 
-  if (g_nCancelSignal != 0) return Cancelled();
+  if (g_nCancelSignal != 0) return Fail(kExitFailed, "cancelled");
   ResultFileReport report(strPath);
   const CQiError reported = report.SendJobComplete(EJobStatus::JMSUCCESS);
   if (reported.IsError()) return Fail(kExitFailed, FXErrorDetail::Format(reported));
