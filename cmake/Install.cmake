@@ -63,6 +63,7 @@ install(FILES
 # can be installed under any prefix.
 file(RELATIVE_PATH UMX_PC_TO_PREFIX
   /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" UMX_PC_TO_PREFIX ${UMX_PC_TO_PREFIX})
 # An agent built through pkg-config gets the library's std::string ABI.
 set(UMX_PC_ABI_CFLAGS "")
 if(NOT UMX_GLIBCXX_CXX11_ABI)
@@ -72,10 +73,20 @@ configure_file(cmake/umxclient.pc.in ${CMAKE_CURRENT_BINARY_DIR}/umxclient.pc @O
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/umxclient.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT development)
+# The stand-ins' folder is the kit's run path, which must be absolute, and
+# pkg-config cannot clean a path built on ${pcfiledir} of its "../". So
+# that folder is written in when the module is installed, under the prefix
+# of that installation; everything else is filled in now.
 if(UMX_PLATFORM STREQUAL "local")
-  configure_file(cmake/umxclient-local-platform.pc.in
-    ${CMAKE_CURRENT_BINARY_DIR}/umxclient-local-platform.pc @ONLY)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/umxclient-local-platform.pc
+  set(umx_pc_kit ${CMAKE_CURRENT_BINARY_DIR}/umxclient-local-platform.pc)
+  set(UMX_PC_PLATFORM_DIR "@UMX_PC_PLATFORM_DIR@")
+  configure_file(cmake/umxclient-local-platform.pc.in ${umx_pc_kit}.in @ONLY)
+  install(CODE "
+    cmake_path(SET UMX_PC_PLATFORM_DIR NORMALIZE
+      \"\${CMAKE_INSTALL_PREFIX}/${UMX_LOCAL_PLATFORM_LIBDIR}\")
+    configure_file(\"${umx_pc_kit}.in\" \"${umx_pc_kit}\" @ONLY)"
+    COMPONENT localplatform)
+  install(FILES ${umx_pc_kit}
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
     COMPONENT localplatform)
 endif()

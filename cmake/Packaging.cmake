@@ -36,7 +36,6 @@ set(umx_deb_version ${CPACK_DEBIAN_PACKAGE_VERSION})
 
 # gzip -9n: no name or time stamp, so every build gives the same bytes.
 set(umx_deb_changelog ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)
-find_program(UMX_GZIP gzip REQUIRED)
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/debian)
 execute_process(COMMAND ${UMX_GZIP} -9n --stdout ${umx_deb_changelog}
   OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/debian/changelog.gz
@@ -135,6 +134,8 @@ Agents' tests use them through find_package(UMXClient COMPONENTS
 LocalPlatform) and the target UMXClient::LocalPlatform, or the pkg-config
 module umxclient-local-platform. The program umx-agent-check runs any agent
 binary through a whole job and through every failure the platform can
-report, and gives a verdict for each.")
+report, and gives a verdict for each; umx-sample-agent is an agent that
+passes it. The sources of the examples, a first agent and the sample agent,
+are in the package's documentation with a CMakeLists.txt that builds them.")
 
 include(CPack)

@@ -46,7 +46,8 @@ else()
     set(umx_platform_where "in the linker's default folders")
   endif()
   list(JOIN umx_platform_missing " and " umx_platform_missing)
-  set(UMX_PRODUCT_PLATFORM_MESSAGE
+  # One text: set() with several would make a list, printed with ';'.
+  string(CONCAT UMX_PRODUCT_PLATFORM_MESSAGE
     "UMXClient runs on the product's platform libraries, and ${umx_platform_missing} "
     "${umx_platform_where} could not be found. Set UMX_PRODUCT_LIBDIR to the folder that "
     "holds libQiUtils.so.1 and libRkJobClient.so.1, or ask for the local stand-ins with "

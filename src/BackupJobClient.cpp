@@ -8,6 +8,7 @@
 
 #include "FXString.h"
 #include "LogWriter.h"
+#include "PrintableText.h"
 #include "fx/auto_lock.h"
 #include "rkcast.h"
 
@@ -89,9 +90,10 @@ CBackupJobClient::CBackupJobClient() = default;
 
 CBackupJobClient::~CBackupJobClient() = default;
 
-CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobID nJobId, int nArg3,
-                                                     RKS_PLATFORMTYPE ePlatform, bool bArg5,
-                                                     const char* pszArg6) {
+CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszPlatformArg1, RKJobID nJobId,
+                                                     int nPlatformArg3, RKS_PLATFORMTYPE ePlatform,
+                                                     bool bPlatformArg5,
+                                                     const char* pszPlatformArg6) {
   auto_lock lock(&sharedInstanceLock);
   // Misuse is reported by throwing a pointer to the constant text.
   // NOLINTNEXTLINE(misc-throw-by-value-catch-by-reference)
@@ -102,7 +104,8 @@ CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobI
 
   m_sharedInstance = boost::make_shared<CBackupJobClient>();
   InstallRollback rollback(m_sharedInstance);
-  if (m_sharedInstance->init(pszArg1, nJobId, nArg3, ePlatform, bArg5, pszArg6)) {
+  if (m_sharedInstance->init(pszPlatformArg1, nJobId, nPlatformArg3, ePlatform, bPlatformArg5,
+                             pszPlatformArg6)) {
     rollback.Commit();
     return m_sharedInstance;
   }
@@ -115,10 +118,11 @@ CBackupJobClientPtr CBackupJobClient::createInstance(const char* pszArg1, RKJobI
     pLogWriter->WriteLog(-1, __PRETTY_FUNCTION__, __LINE__, 0, 0, kInitFailedFormat,
                          rkcast::d(nError), rkcast::s(pszError));
   } else {
-    // Without a sink the person who ran the agent still learns why.
+    // Without a sink the person who ran the agent still learns why, on one
+    // line that sends no escape sequence, as the trace lines.
     const std::string strMessage =
         FXString::Format(kInitFailedFormat, rkcast::d(nError), rkcast::s(pszError));
-    std::fprintf(stderr, "%s\n", strMessage.c_str());
+    std::fprintf(stderr, "%s\n", FXPrintableText(strMessage).c_str());
   }
   return CBackupJobClientPtr();
 }

@@ -7,6 +7,7 @@
 
 #include "DisplayTable.h"
 #include "FXString.h"
+#include "PrintableText.h"
 #include "rkcast.h"
 
 namespace {
@@ -41,27 +42,6 @@ CQiError ReadFlag(const CCommandLineArgumentsPtr& pArgs, const char* pszName, bo
   return CQiError::Success();
 }
 
-// `text` for a trace line: each control byte (0x00-0x1F, 0x7F) as \xHH, so
-// a value can neither end its line nor reach a terminal as an escape
-// sequence; every other byte as given. The utility library may be the
-// product's own, which offers no such helper, so the rule lives here.
-std::string Printable(const std::string& text) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string printable;
-  printable.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      printable += c;
-    } else {
-      printable += "\\x";
-      printable += kHex[byte >> 4];
-      printable += kHex[byte & 0xF];
-    }
-  }
-  return printable;
-}
-
 // strtoul with base 0, keeping the low 32 bits as the job manager's ids do.
 ULONG ToUlong(const std::string& text) {
   return static_cast<ULONG>(std::strtoul(text.c_str(), nullptr, 0));
@@ -90,7 +70,7 @@ CQiError CArguments::GetApplicationId(CCommandLineArgumentsPtr pArgs, std::strin
   nZentCellId = ToUlong(parts[0]);
   nApplicationNumber = ToUlong(parts[1]);
   std::printf("ApplicationId=%s, ZentCellId=%u, ApplicationNumber=%u\n",
-              Printable(strApplicationId).c_str(), nZentCellId, nApplicationNumber);
+              FXPrintableText(strApplicationId).c_str(), nZentCellId, nApplicationNumber);
   return CQiError::Success();
 }
 
@@ -107,7 +87,7 @@ CQiError CArguments::GetClientName(CCommandLineArgumentsPtr pArgs, std::string& 
   CQiError error = ReadOption(pArgs, "cn", strClientName, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
   FXString::TrimRight(strClientName, kPathSeparators);
-  std::printf("ClientName=%s\n", Printable(strClientName).c_str());
+  std::printf("ClientName=%s\n", FXPrintableText(strClientName).c_str());
   return CQiError::Success();
 }
 
@@ -115,7 +95,7 @@ CQiError CArguments::GetZentServeHostName(CCommandLineArgumentsPtr pArgs,
                                           std::string& strHostName) {
   CQiError error = ReadOption(pArgs, "qs", strHostName, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
-  std::printf("ZentServeHostName=%s\n", Printable(strHostName).c_str());
+  std::printf("ZentServeHostName=%s\n", FXPrintableText(strHostName).c_str());
   return CQiError::Success();
 }
 
@@ -123,14 +103,14 @@ CQiError CArguments::GetInstance(CCommandLineArgumentsPtr pArgs, std::string& st
   strInstance.clear();
   CQiError error = ReadOption(pArgs, "vm", strInstance, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
-  std::printf("Instance=%s\n", Printable(strInstance).c_str());
+  std::printf("Instance=%s\n", FXPrintableText(strInstance).c_str());
   return CQiError::Success();
 }
 
 CQiError CArguments::GetJobManagerToken(CCommandLineArgumentsPtr pArgs, std::string& strToken) {
   CQiError error = ReadOption(pArgs, "jt", strToken, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
-  std::printf("JobManagerToken=%s\n", Printable(strToken).c_str());
+  std::printf("JobManagerToken=%s\n", FXPrintableText(strToken).c_str());
   return CQiError::Success();
 }
 
@@ -139,7 +119,7 @@ CQiError CArguments::GetStorenodeName(CCommandLineArgumentsPtr pArgs,
   CQiError error = ReadOption(pArgs, "d", strStorenodeName, FX_CODE_LOCATION(kUnit));
   if (error.IsError()) return error;
   FXString::TrimRight(strStorenodeName, kPathSeparators);
-  std::printf("StorenodeName=%s\n", Printable(strStorenodeName).c_str());
+  std::printf("StorenodeName=%s\n", FXPrintableText(strStorenodeName).c_str());
   return CQiError::Success();
 }
 

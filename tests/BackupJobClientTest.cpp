@@ -30,6 +30,11 @@ constexpr char kNotCreated[] = "CBackupJobClient::createInstance must be called 
 constexpr char kNoMedia[] = "no media agent";
 constexpr char kNoMediaReport[] = "Failed to initialize CBackupJobClient object: 5:no media agent";
 constexpr char kNullTextReport[] = "Failed to initialize CBackupJobClient object: 5:(null)";
+// The platform's text on standard error keeps to one line and sends no
+// escape sequence.
+constexpr char kForgingText[] = "down\nJobId=9\x1b[2J";
+constexpr char kForgingReport[] =
+    "Failed to initialize CBackupJobClient object: 5:down\\x0aJobId=9\\x1b[2J";
 
 CBackupJobClientPtr Create() {
   return CBackupJobClient::createInstance("client1", 4242, 7, RKS_PLATFORM_LINUX, true, "extra");
@@ -139,6 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Failure{"Logged", Sink::kRecording, false, kNoMedia, kNoMediaReport},
                     Failure{"NullTextLogged", Sink::kRecording, false, nullptr, kNullTextReport},
                     Failure{"NoSinkStandardError", Sink::kAbsent, false, kNoMedia, kNoMediaReport},
+                    Failure{"NoSinkEscaped", Sink::kAbsent, false, kForgingText, kForgingReport},
                     Failure{"InitThrows", Sink::kRecording, true, kNoMedia, nullptr},
                     Failure{"SinkThrows", Sink::kThrowing, false, kNoMedia, nullptr}),
     testing::PrintToStringParamName());

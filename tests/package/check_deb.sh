@@ -2,7 +2,9 @@
 # Builds the Debian packages from a fresh build of the source that <build
 # dir> was configured from, set up by the packaging preset (deb); checks each
 # package's files, fields and control files, then runs lintian over them.
-# Installs nothing.
+# Installs nothing: the packages are unpacked into a folder (dpkg -x) as
+# apt-get would put them under /, and the README's example runs there:
+# umx-agent-check -- umx-sample-agent, both found through PATH.
 # Usage: check_deb.sh <build dir>
 set -euo pipefail
 build=$1
@@ -106,7 +108,9 @@ check umxclient-local-platform \
   "$lib/cmake/UMXClient/UMXClientLocalPlatformTargets(-[a-z]+)?\.cmake" \
   "$lib/pkgconfig/umxclient-local-platform\.pc" "$(doc umxclient-local-platform)" \
   'usr/bin/umx-agent-check' 'usr/share/man/man1/umx-agent-check\.1\.gz' \
-  'usr/share/umxclient/umx-agent-check-report\.schema\.json'
+  'usr/share/umxclient/umx-agent-check-report\.schema\.json' \
+  'usr/bin/umx-sample-agent' 'usr/share/man/man1/umx-sample-agent\.1\.gz' \
+  usr/share/doc/umxclient-local-platform/examples/{CMakeLists\\.txt,first_agent\\.cpp,sample_agent\\.cpp}
 
 # Every lintian tag of level error or warning that no override covers.
 if ! lintian --fail-on error,warning "$work"/*.deb 2> >(grep -v 'running with root privileges' >&2); then
@@ -114,5 +118,13 @@ if ! lintian --fail-on error,warning "$work"/*.deb 2> >(grep -v 'running with ro
   status=1
 fi
 
-[ "$status" -eq 0 ] && echo "packages: libumxclient1, libumxclient-dev, umxclient-local-platform as expected, lintian clean"
+deb_name=unpacked
+root=$work/root
+for deb in "$work"/*.deb; do dpkg -x "$deb" "$root"; done
+if ! env -u LD_LIBRARY_PATH PATH="$root/usr/bin:$PATH" \
+     umx-agent-check -- umx-sample-agent >"$work/out" 2>&1; then
+  fail "umx-agent-check -- umx-sample-agent failed: $(cat "$work/out")"
+fi
+
+[ "$status" -eq 0 ] && echo "packages: libumxclient1, libumxclient-dev, umxclient-local-platform as expected, lintian clean, the sample agent checked as unpacked"
 exit $status

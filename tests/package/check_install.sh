@@ -11,8 +11,12 @@
 #    configured;
 #  - the same two ways through pkg-config;
 #  - the installed sample agent runs a whole job with no variable set, and
-#    passes the installed agent check.
-# No installed text file may hold a path of the build machine.
+#    passes the installed agent check;
+#  - the installed examples build against the prefix, the first agent
+#    through the installed CMakeLists and through pkg-config, and each
+#    passes the agent check with no expectations file.
+# No installed text file may hold a path of the build machine; the
+# installed manual pages carry the project's version.
 # Usage: check_install.sh <build dir> <source dir>
 set -euo pipefail
 build=$1
@@ -78,10 +82,14 @@ if cmake -S "$consumer" -B "$work/no-platform" -G Ninja -DCMAKE_PREFIX_PATH="$pr
   fail "configured without the product's platform"
 fi
 said_all=$(tr -s ' \n' ' ' <"$work/configure")
-for said in UMX_PRODUCT_LIBDIR "COMPONENTS LocalPlatform" libQiUtils.so.1; do
+for said in UMX_PRODUCT_LIBDIR "COMPONENTS LocalPlatform" libQiUtils.so.1 \
+  "libRkJobClient.so.1 in the linker's default folders could not be found."; do
   grep -qF "$said" <<<"$said_all" ||
     fail "the configure failure does not name $said: $(cat "$work/configure")"
 done
+if grep -q ';' "$work/configure"; then
+  fail "the configure failure is a list, not a sentence: $(cat "$work/configure")"
+fi
 
 echo "-- find_package(UMXClient) from a build with the other string ABI"
 if cmake -S "$consumer" -B "$work/other-abi" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
@@ -116,6 +124,9 @@ expect_no_standins "$work/pc-consumer"
 c++ -std=c++11 -o "$work/pc-kit-consumer" "$consumer/local_platform.cpp" \
   $(pkg-config --cflags --libs umxclient-local-platform)
 run_whole_job "$work/pc-kit-consumer"
+rpath=$(readelf -d "$work/pc-kit-consumer" | sed -n 's/.*(RPATH).*\[\(.*\)\]$/\1/p')
+[ "$rpath" = "$(realpath "$platformdir")" ] ||
+  fail "the pkg-config run path is '$rpath', not the stand-ins' folder $(realpath "$platformdir")"
 
 echo "-- the installed sample agent"
 env -u LD_LIBRARY_PATH "$prefix/bin/umx-sample-agent" -j 7 -a 2:17 -cn localclient \
@@ -125,7 +136,35 @@ env -u LD_LIBRARY_PATH "$prefix/bin/umx-sample-agent" -j 7 -a 2:17 -cn localclie
 echo "-- the installed agent check, on the installed sample agent"
 env -u LD_LIBRARY_PATH "$prefix/bin/umx-agent-check" -- "$prefix/bin/umx-sample-agent" \
   >"$work/out" 2>"$work/err" || fail "the installed agent check failed: $(cat "$work/err" "$work/out")"
-[ -f "$(find "$prefix" -name umx-agent-check.1.gz | head -n1)" ] || fail "no manual page for umx-agent-check"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+for page in umx-agent-check umx-sample-agent; do
+  man=$(find "$prefix" -name "$page.1.gz" | head -n1)
+  [ -f "$man" ] || { fail "no manual page for $page"; continue; }
+  zcat "$man" | head -n1 | grep -qF "\"UMXClient $version\"" ||
+    fail "the manual page of $page is not of version $version: $(zcat "$man" | head -n1)"
+done
+
+# check_agent <agent> [<library path>]: the installed agent check passes it
+# with no expectations file, with LD_LIBRARY_PATH unset or the path given.
+check_agent() {
+  env -u LD_LIBRARY_PATH ${2:+LD_LIBRARY_PATH="$2"} "$prefix/bin/umx-agent-check" -- "$1" \
+    >"$work/out" 2>"$work/err" || fail "the agent check failed $1: $(cat "$work/err" "$work/out")"
+}
+
+echo "-- the installed examples, built through their CMakeLists"
+examples=$(dirname "$(find "$prefix" -path '*/examples/first_agent.cpp' | head -n1)")
+cmake -S "$examples" -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/examples" >/dev/null
+check_agent "$work/examples/first-agent"
+check_agent "$work/examples/umx-sample-agent"
+
+echo "-- the first agent, built through pkg-config"
+# shellcheck disable=SC2046
+c++ -std=c++17 -o "$work/pc-first-agent" "$examples/first_agent.cpp" \
+  $(pkg-config --cflags --libs umxclient-local-platform)
+# As every program linked through pkg-config here, it finds libUMXClient
+# through the loader's path; the stand-ins through its run path.
+check_agent "$work/pc-first-agent" "$libdir"
 
 [ "$status" -eq 0 ] && echo "install: the product's platform unless the kit is asked for"
 exit $status

@@ -98,6 +98,12 @@ constexpr std::pair<const char*, const char*> kNumberOptions[] = {
     {"-snapjid", "12ab"},
 };
 
+// Why such a value fails an agent that exits 0 on it: the library reads it
+// without an error.
+constexpr char kNotANumber[] =
+    ", which is not a number; the library reads its prefix and gives no error, so an agent "
+    "checks the whole text (README: How number options are read)";
+
 // The options that take a value, as the trace shows them.
 constexpr const char* kValueOptions[] = {"-j", "-a", "-cn", "-qs", "-vm", "-jt", "-d", "-snapjid"};
 
@@ -243,7 +249,7 @@ std::vector<Scenario> MakeScenarios(const std::vector<std::string>& args, const 
     if (!Has(args, pszOption)) continue;
     Scenario scenario{std::string("malformed:") + pszOption,
                       Kind::MalformedNumber,
-                      std::string(pszOption) + " " + pszValue + ", which is not a number",
+                      std::string(pszOption) + " " + pszValue + kNotANumber,
                       With(args, pszOption, pszValue),
                       {},
                       {},
