@@ -2,6 +2,7 @@
 // ctest runs each in a fresh one.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <optional>
@@ -200,12 +201,28 @@ TEST_P(BackupJobClientSlowInit, InstanceCallersWaitForTheOutcome) {
       return outcome;
     }));
   }
+  // A kernel that does not tell where a thread sleeps (its wchan reads "0")
+  // cannot show a reader blocked; a bound on the wait keeps the test from
+  // spinning forever there.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool bAllSeen = true;
   for (const std::atomic<long>& threadId : threadIds) {
-    while (nFinished == 0 && (threadId == 0 || !umx_test::SleepsOnAFutex(threadId)))
+    while (nFinished == 0 && (threadId == 0 || !umx_test::SleepsOnAFutex(threadId))) {
+      if (std::chrono::steady_clock::now() > giveUp) {
+        bAllSeen = false;
+        break;
+      }
       std::this_thread::yield();
+    }
   }
   EXPECT_EQ(nFinished.load(), 0);
   releaseInit.CountDown();
+  if (!bAllSeen && nFinished == 0) {
+    for (auto& reader : readers)
+      (void)reader.get();
+    (void)creator.get();
+    GTEST_SKIP() << "this kernel does not show where a thread sleeps";
+  }
 
   const CBackupJobClientPtr created = creator.get();
   for (auto& reader : readers)
