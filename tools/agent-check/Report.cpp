@@ -246,8 +246,8 @@ Counts Count(const std::vector<ScenarioResult>& results) {
 
 std::string TableHeading(std::size_t nNameWidth) {
   char szLine[256];
-  std::snprintf(szLine, sizeof szLine, "%-*s  %-*s  %s\n", static_cast<int>(nNameWidth),
-                "scenario", static_cast<int>(kVerdictWidth), "verdict", "detail");
+  std::snprintf(szLine, sizeof szLine, "%-*s  %-*s  %s\n", static_cast<int>(nNameWidth), "scenario",
+                static_cast<int>(kVerdictWidth), "verdict", "detail");
   return szLine;
 }
 
