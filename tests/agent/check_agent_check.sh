@@ -12,20 +12,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT NO_COLOR
 
-failures=0
-fail() {
-  echo "FAIL [$case]: $*" >&2
-  failures=$((failures + 1))
-}
-
-# run <expected status> <check options...>: the table in $work/out.
-run() {
-  local expected=$1 status=0
-  shift
-  "$check" "$@" >"$work/out" 2>"$work/err" || status=$?
-  [ "$status" -eq "$expected" ] ||
-    fail "exit status $status, expected $expected: $(cat "$work/err" "$work/out")"
-}
+# shellcheck source-path=SCRIPTDIR source=check_helpers.sh
+. "$(dirname "$0")/check_helpers.sh"
 
 case="the sample agent"
 start=$(date +%s%N)

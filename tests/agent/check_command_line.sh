@@ -14,20 +14,8 @@ export TMPDIR=$work/tmp
 mkdir "$TMPDIR"
 unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT NO_COLOR
 
-failures=0
-fail() {
-  echo "FAIL [$case]: $*" >&2
-  failures=$((failures + 1))
-}
-
-# run <expected status> <check options...>: stdout in $work/out, stderr in $work/err.
-run() {
-  local expected=$1 status=0
-  shift
-  "$check" "$@" >"$work/out" 2>"$work/err" || status=$?
-  [ "$status" -eq "$expected" ] ||
-    fail "exit status $status, expected $expected: $(cat "$work/err" "$work/out")"
-}
+# shellcheck source-path=SCRIPTDIR source=check_helpers.sh
+. "$(dirname "$0")/check_helpers.sh"
 
 # The sample agent, leaving a mark when it runs.
 agent=$work/agent

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "Escape.h"
+#include "UniqueFd.h"
 
 namespace AgentCheck {
 namespace {
@@ -52,25 +53,6 @@ const char kUsageEnd[] =
     "         folder it cannot use, no such agent, or the whole job failed\n"
     "  128+N  signal N (SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE) stopped the\n"
     "         check; the agents it started are killed and its folders removed\n";
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  ~UniqueFd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return m_fd; }
-  int release() { return std::exchange(m_fd, -1); }
-
- private:
-  int m_fd;
-};
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 // "--json" or "-j": the form the reasons name an option by.
 std::string NameOf(const OptionInfo& info) {

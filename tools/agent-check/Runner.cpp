@@ -21,6 +21,7 @@
 
 #include "Evidence.h"
 #include "Keeper.h"
+#include "UniqueFd.h"
 
 extern char** environ;  // NOLINT: the process's environment, handed on to the agent
 
@@ -36,27 +37,12 @@ constexpr std::chrono::milliseconds kKeeperGrace{1500};
 // The processes named as left running, at most.
 constexpr std::size_t kMaxLeftNamed = 16;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-  int release() { return std::exchange(m_fd, -1); }
-
- private:
-  int m_fd;
-};
-
 // A pipe whose ends are closed when it goes; either may be closed early.
 struct Pipe {
   Pipe() {
     int fds[2] = {-1, -1};
     if (::pipe2(fds, O_CLOEXEC) == 0) {
-      read = Fd(fds[0]).release();
+      read = fds[0];
       write = fds[1];
     }
   }
@@ -103,7 +89,7 @@ std::string ReadCapped(int fd, std::size_t nCap, bool& bCut) {
 // reached without a link, and never waited on. -1 with errno otherwise
 // (EFTYPE-like cases as EINVAL).
 int OpenTranscript(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return -1;
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -194,7 +180,7 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 // Reads what was added to the transcript since `offset`; true once a
 // complete line records a held call.
 bool ShowsHeldCall(const std::string& path, std::size_t& offset) {
-  Fd fd(OpenTranscript(path));
+  UniqueFd fd(OpenTranscript(path));
   std::string added;
   char buffer[4096];
   ssize_t nRead = 0;
@@ -272,15 +258,15 @@ RunResult RunAgent(const RunRequest& request) {
     result.startError = "cannot " + what + " in " + request.folder + ": " + std::strerror(errno);
     return result;
   };
-  Fd out(CreateOutput(result.outPath));
-  Fd err(CreateOutput(result.errPath));
-  Fd transcript(CreateOutput(result.transcriptPath));
+  UniqueFd out(CreateOutput(result.outPath));
+  UniqueFd err(CreateOutput(result.errPath));
+  UniqueFd transcript(CreateOutput(result.transcriptPath));
   if (out.get() < 0 || err.get() < 0 || transcript.get() < 0) return fail("create the outputs");
   if (::mkdir(result.root.c_str(), 0700) != 0 || ::mkdir(work.c_str(), 0700) != 0) {
     return fail("make the root and working folders");
   }
   // Watched before the agent starts, so that no record escapes the watch.
-  Fd watch(request.cancel ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1);
+  UniqueFd watch(request.cancel ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1);
   if (watch.get() >= 0) ::inotify_add_watch(watch.get(), result.transcriptPath.c_str(), IN_MODIFY);
 
   std::vector<std::string> argv{request.program};
@@ -386,7 +372,7 @@ RunResult RunAgent(const RunRequest& request) {
 
   result.out = ReadCapped(out.get(), kMaxOut, result.outCut);
   result.err = ReadCapped(err.get(), kMaxErr, result.errCut);
-  if (Fd fd(OpenTranscript(result.transcriptPath)); fd.get() >= 0) {
+  if (UniqueFd fd(OpenTranscript(result.transcriptPath)); fd.get() >= 0) {
     result.transcript = ReadCapped(fd.get(), kMaxTranscript, result.transcriptCut);
   } else {
     result.transcriptProblem =

@@ -9,14 +9,12 @@
 #include <memory>
 #include <utility>
 
+#include "UniqueFd.h"
+
 namespace AgentCheck {
 namespace {
 
 constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 // One folder of the walk: the folders below it still to visit.
 struct Level {
@@ -43,7 +41,9 @@ bool Walk(const std::string& root, std::size_t nMaxEntries, bool bMakeWritable, 
     if (bFresh) {
       bFresh = false;
       if (bMakeWritable) (void)::fchmod(fd, S_IRWXU);
-      std::unique_ptr<DIR, DirCloser> dir(::fdopendir(::dup(fd)));
+      UniqueFd listed(::dup(fd));
+      std::unique_ptr<DIR, DirCloser> dir(listed.get() < 0 ? nullptr : ::fdopendir(listed.get()));
+      if (dir) (void)listed.release();  // the stream has it now
       if (dir) ::rewinddir(dir.get());
       while (dir && bComplete) {
         const dirent* entry = ::readdir(dir.get());
