@@ -1,26 +1,24 @@
 # Dependencies of a cross build. The target root has neither Boost,
 # nlohmann-json nor GoogleTest: the first two are header-only for this
-# project, so their headers come from the host; GoogleTest and GoogleMock are
-# built from the sources Debian ships (GoogleTestFromSource.cmake).
+# project, so their headers come from the building machine; GoogleTest and
+# GoogleMock are built from the sources Debian ships
+# (GoogleTestFromSource.cmake).
 
-set(UMX_HOST_BOOST_ROOT /usr/include CACHE PATH "Host directory holding Boost's headers")
-
-set(umx_boost_version_header ${UMX_HOST_BOOST_ROOT}/boost/version.hpp)
-if(NOT EXISTS ${umx_boost_version_header})
-  message(FATAL_ERROR "Boost headers not found under ${UMX_HOST_BOOST_ROOT}")
-endif()
-file(STRINGS ${umx_boost_version_header} umx_boost_version REGEX "^#define BOOST_VERSION [0-9]+$")
-string(REGEX REPLACE "^#define BOOST_VERSION " "" umx_boost_version "${umx_boost_version}")
-if(umx_boost_version LESS 107400)
-  message(FATAL_ERROR "Boost 1.74 or later is required, found ${umx_boost_version}")
-endif()
-
-# The include directory holds nothing but Boost, so the rest of the host's
-# headers stay out of the target build.
+# Boost's CMake package is the building machine's, in its multiarch folder
+# (or where Boost_DIR says). The include folder it names is that machine's
+# whole /usr/include, so the target build takes Boost from a folder that
+# holds nothing else.
+execute_process(COMMAND dpkg-architecture -qDEB_BUILD_MULTIARCH
+  OUTPUT_VARIABLE umx_build_multiarch OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+block()
+  # The package finds its parts beside itself, on the building machine too.
+  set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE NEVER)
+  find_package(Boost 1.74 CONFIG REQUIRED PATHS /usr/lib/${umx_build_multiarch}/cmake NO_DEFAULT_PATH)
+endblock()
+get_target_property(umx_host_boost_include_dir Boost::headers INTERFACE_INCLUDE_DIRECTORIES)
 set(umx_boost_include_dir ${CMAKE_BINARY_DIR}/host-boost)
 file(MAKE_DIRECTORY ${umx_boost_include_dir})
-file(CREATE_LINK ${UMX_HOST_BOOST_ROOT}/boost ${umx_boost_include_dir}/boost SYMBOLIC)
-add_library(Boost::headers INTERFACE IMPORTED GLOBAL)
+file(CREATE_LINK ${umx_host_boost_include_dir}/boost ${umx_boost_include_dir}/boost SYMBOLIC)
 set_target_properties(Boost::headers PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${umx_boost_include_dir})
 
 # nlohmann-json likewise, its folder alone.

@@ -1,24 +1,32 @@
 #!/usr/bin/env bash
-# Builds the Debian packages from a fresh build of the source that <build
-# dir> was configured from, set up by the packaging preset (deb); checks each
-# package's files, fields and control files, then runs lintian over them.
-# Installs nothing: the packages are unpacked into a folder (dpkg -x) as
-# apt-get would put them under /, and the README's example runs there:
-# umx-agent-check -- umx-sample-agent, both found through PATH.
-# Usage: check_deb.sh <build dir>
+# Builds the Debian packages as Debian builds them (dpkg-buildpackage -b
+# -us -uc, from debian/) in a copy of <source dir>; checks each package's
+# version, files, fields and control files and that debug symbol packages
+# come with them; runs lintian over them; and checks that the build fails
+# when the library loses or gains an export against
+# debian/libumxclient1.symbols. Then installs them with dpkg into a root of
+# their own, so that nothing is installed on the machine that runs it; there
+# runs the README's example, umx-agent-check -- umx-sample-agent, both found
+# through PATH, and builds the installed examples against the installed
+# packages and has umx-agent-check pass the first agent.
+# Usage: check_deb.sh <source dir> <project version>
 set -euo pipefail
-build=$1
-source=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
+source=$1
+version=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 command -v lintian >/dev/null || { echo "lintian is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
 
-{
-  cmake -S "$source" --preset deb -B "$work/build" &&
-    cmake --build "$work/build" -j 2 &&
-    (cd "$work/build" && cpack -G DEB -B "$work")
-} >"$work/log" 2>&1 || { cat "$work/log" >&2; exit 1; }
+# dpkg-buildpackage writes the packages beside the tree it builds, so it
+# builds a copy in the scratch folder: the files git tracks or would track,
+# as they are now.
+tree=$work/umxclient
+mkdir "$tree"
+git -C "$source" ls-files -z --cached --others --exclude-standard |
+  tar -C "$source" --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -C "$tree" -xf -
+(cd "$tree" && dpkg-buildpackage -b -us -uc) >"$work/log" 2>&1 ||
+  { cat "$work/log" >&2; exit 1; }
 
 status=0
 fail() { echo "$deb_name: $*" >&2; status=1; }
@@ -27,7 +35,8 @@ fail() { echo "$deb_name: $*" >&2; status=1; }
 # file and every file matches a pattern; files in usr/bin are 0755, all
 # others 0644. An item is a control field, <field>=<value> or
 # <field>~<regex>, or a control file besides control and md5sums,
-# :<file>=<content>; the package has no other control files.
+# :<file>=<content>, :<file>~<regex for a line> or :<file> with any
+# content; the package has no other control files.
 check() {
   deb_name=$1
   shift
@@ -63,6 +72,15 @@ check() {
         expected+=" $name"
         actual=$(cat "$control/$name" 2>/dev/null || true)
         [ "$actual" = "$value" ] || fail "control file $name is '$actual', expected '$value'" ;;
+      :*~*)
+        name=${item%%~*} name=${name#:} value=${item#*~}
+        expected+=" $name"
+        grep -Eq "$value" "$control/$name" 2>/dev/null ||
+          fail "control file $name is '$(cat "$control/$name" 2>/dev/null)', expected a line matching '$value'" ;;
+      :*)
+        name=${item#:}
+        expected+=" $name"
+        [ -s "$control/$name" ] || fail "has no control file $name" ;;
       *~*)
         name=${item%%~*} value=${item#*~}
         actual=$(dpkg-deb -f "$deb" "$name")
@@ -78,21 +96,20 @@ check() {
   [ "$actual" = "$expected" ] || fail "control files are '$actual', expected '$expected'"
 }
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$work/build/CMakeCache.txt")
 major_minor=${version%.*}
 lib=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 doc() { echo "usr/share/doc/$1/(copyright|changelog\.gz)"; }
-# Versioned dependencies on the C and C++ runtimes only: none on a platform
-# package, the stand-ins or any library found in the build tree.
-system_libs='libc6 \(>= [0-9.]+\)(, libgcc-s1 \(>= [0-9.]+\))?, libstdc\+\+6 \(>= [0-9.]+\)$'
+# Versioned dependencies on the C and C++ runtimes, and for programs on
+# libUMXClient: none on a platform package or on the stand-ins.
+system_libs='libc6 \(>= [0-9.]+\)(, libgcc-s1 \(>= [0-9.]+\))?, libstdc\+\+6 \(>= [0-9.]+\)'
 
-check libumxclient1 "Depends~^$system_libs" Section=libs Multi-Arch=same Provides= \
-  ":shlibs=libUMXClient ${version%%.*} libumxclient1 (>= $major_minor)" \
-  ":triggers=activate-noawait ldconfig" -- \
+check libumxclient1 "Version=$version" "Depends~^$system_libs$" Section=libs Multi-Arch=same \
+  Provides= ":shlibs=libUMXClient ${version%%.*} libumxclient1 (>= $major_minor)" \
+  ":triggers~^activate-noawait ldconfig$" :symbols -- \
   "$lib/libUMXClient\.so\.1" "$lib/libUMXClient\.so\.1\.[0-9.]+" "$(doc libumxclient1)"
 
-check libumxclient-dev "Depends=libumxclient1 (= $version), libboost-dev (>= 1.74)" \
-  Section=libdevel Multi-Arch=same -- \
+check libumxclient-dev "Version=$version" \
+  "Depends=libboost-dev (>= 1.74), libumxclient1 (= $version)" Section=libdevel Multi-Arch=same -- \
   "$lib/libUMXClient\.so" \
   'usr/include/umxclient/(BackupJobClient|CommonArguments|JobUtils|UMXClientExport)\.h' \
   'usr/include/umxclient/fx/(FXLockableResource|FXMutex|ThreadAnnotations|auto_lock)\.h' \
@@ -100,8 +117,9 @@ check libumxclient-dev "Depends=libumxclient1 (= $version), libboost-dev (>= 1.7
   "$lib/cmake/UMXClient/UMXClient(Config|ConfigVersion|Targets|Targets-[a-z]+|ProductPlatform)\.cmake" \
   "$lib/pkgconfig/umxclient\.pc" "$(doc libumxclient-dev)"
 
-check umxclient-local-platform \
-  "Depends~^libumxclient-dev \(= $version\), $system_libs" Section=libdevel Multi-Arch=no Provides= -- \
+check umxclient-local-platform "Version=$version" \
+  "Depends~^libumxclient-dev \(= $version\), $system_libs, libumxclient1 \(>= $major_minor\)$" \
+  Section=libdevel Multi-Arch=no Provides= -- \
   "$lib/umxclient/local-platform/lib(QiUtils|RkJobClient)\.so\.1" \
   "$lib/umxclient/local-platform/lib(QiUtils|RkJobClient)\.so\.1\.[0-9.]+" \
   'usr/include/umxclient/localplatform/[A-Za-z]+\.h' \
@@ -112,19 +130,54 @@ check umxclient-local-platform \
   'usr/bin/umx-sample-agent' 'usr/share/man/man1/umx-sample-agent\.1\.gz' \
   usr/share/doc/umxclient-local-platform/examples/{CMakeLists\\.txt,first_agent\\.cpp,sample_agent\\.cpp}
 
+deb_name=dbgsym
+for package in libumxclient1 umxclient-local-platform; do
+  compgen -G "$work/$package-dbgsym_${version}_*.deb" >/dev/null || fail "no $package-dbgsym"
+done
+
 # Every lintian tag of level error or warning that no override covers.
 if ! lintian --fail-on error,warning "$work"/*.deb 2> >(grep -v 'running with root privileges' >&2); then
   echo "lintian: the tags above are errors or warnings" >&2
   status=1
 fi
 
-deb_name=unpacked
+# The build's own step, run again on the built tree with an export lost and
+# then with one gained: dpkg-gensymbols fails either way.
+deb_name=symbols
+symbols=$tree/debian/libumxclient1.symbols
+cp "$symbols" "$work/symbols"
+echo " (c++)\"CJobReport::SendJobCancelled(EJobStatus)@Base\" $major_minor" >>"$symbols"
+if (cd "$tree" && debian/rules override_dh_makeshlibs) >"$work/lost" 2>&1; then
+  fail "the build passes though the library lacks an export the symbols file lists"
+fi
+grep -q 'SendJobCancelled' "$work/lost" || fail "dpkg-gensymbols did not name the lost export: $(cat "$work/lost")"
+grep -v 'CJobReport::SendJobComplete' "$work/symbols" >"$symbols"
+if (cd "$tree" && debian/rules override_dh_makeshlibs) >"$work/gained" 2>&1; then
+  fail "the build passes though the library exports a symbol the symbols file lacks"
+fi
+grep -q 'SendJobComplete' "$work/gained" || fail "dpkg-gensymbols did not name the new export: $(cat "$work/gained")"
+
+# An empty dpkg database of its own: the packages' dependencies, all of them
+# on the machine, are not in it.
+deb_name=installed
 root=$work/root
-for deb in "$work"/*.deb; do dpkg -x "$deb" "$root"; done
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+dpkg --root="$root" --force-depends -i "$work"/*.deb >"$work/out" 2>&1 ||
+  fail "dpkg -i failed: $(cat "$work/out")"
 if ! env -u LD_LIBRARY_PATH PATH="$root/usr/bin:$PATH" \
      umx-agent-check -- umx-sample-agent >"$work/out" 2>&1; then
   fail "umx-agent-check -- umx-sample-agent failed: $(cat "$work/out")"
 fi
+examples=$root/usr/share/doc/umxclient-local-platform/examples
+{
+  cmake -S "$examples" -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$root/usr" &&
+    cmake --build "$work/examples"
+} >"$work/out" 2>&1 || fail "the installed examples do not build: $(cat "$work/out")"
+if ! env -u LD_LIBRARY_PATH "$root/usr/bin/umx-agent-check" -- "$work/examples/first-agent" \
+     >"$work/out" 2>&1; then
+  fail "umx-agent-check failed the first agent built against the packages: $(cat "$work/out")"
+fi
 
-[ "$status" -eq 0 ] && echo "packages: libumxclient1, libumxclient-dev, umxclient-local-platform as expected, lintian clean, the sample agent checked as unpacked"
+[ "$status" -eq 0 ] && echo "packages: libumxclient1, libumxclient-dev, umxclient-local-platform and their debug symbols as expected, lintian clean, the symbols file enforced; installed, they run the sample agent and build and pass the first agent"
 exit $status
