@@ -14,6 +14,7 @@
 //   setsid-child     leaves a child that has left for a session of its own
 //   group-child      leaves a child in its own process group
 //   kill-keeper      kills the process that started it, and leaves a child
+//   process-chain    leaves a chain of 200 processes, still growing as it ends
 //   fifo-outputs     puts FIFOs where its stdout, stderr and transcript were
 //   cut-transcript   ends its transcript in the middle of a record, exits 0
 //   huge-line        writes 64 MiB to its transcript without a line end
@@ -90,6 +91,13 @@ void ActHostile() {
   const char* pszTranscript = std::getenv("RK_LOCAL_PLATFORM_TRANSCRIPT");
   const std::string strTranscript = pszTranscript != nullptr ? pszTranscript : "";
   if (Is("setsid-child") || Is("group-child")) LeaveChild(Is("setsid-child"));
+  if (Is("process-chain") && ::fork() == 0) {
+    for (int n = 0; n < 200; ++n) {
+      if (::fork() != 0) break;
+    }
+    ::execlp("sleep", "sleep", "1001", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
   if (Is("kill-keeper")) {
     LeaveChild(true);
     ::kill(::getppid(), SIGKILL);

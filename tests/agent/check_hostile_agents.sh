@@ -30,6 +30,7 @@ cases=(
   "setsid-child|fault:hostname=31|left-processes-running|1 running when it ended: sleep 1001"
   "group-child|fault:hostname=31|left-processes-running|1 running when it ended: sleep 1001"
   "kill-keeper|fault:hostname=31|left-processes-running|killed the check's process that watched it"
+  "process-chain|fault:hostname=31|left-processes-running|running when it ended: sleep 1001"
   "fifo-outputs|fault:hostname=31|malformed-transcript|cannot be read as a regular file"
   "cut-transcript|fault:hostname=31|malformed-transcript|transcript line 5"
   "huge-line|fault:hostname=31|malformed-transcript|last line is longer than 64 KiB"

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -128,34 +129,58 @@ int ScanProcesses(ProcessEntry* entries) {
 }
 
 // Marks in `marks` every process below `ancestor`; how many there are.
-int MarkDescendants(const ProcessEntry* entries, int count, pid_t ancestor, bool* marks) {
+// Sorted by pid, each process finds its parent by a binary search, and each
+// chain of parents is walked once: what is learned of a process serves the
+// processes below it. `state` and `chain` are scratch, as large as
+// `entries`.
+int MarkDescendants(ProcessEntry* entries, int count, pid_t ancestor, bool* marks,
+                    signed char* state, int* chain) {
+  enum : signed char { kUnknown, kBelow, kNotBelow };
+  std::sort(entries, entries + count,
+            [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
+  const auto find = [entries, count](pid_t pid) {
+    const ProcessEntry* found = std::lower_bound(
+        entries, entries + count, pid, [](const ProcessEntry& e, pid_t p) { return e.pid < p; });
+    return found != entries + count && found->pid == pid ? static_cast<int>(found - entries) : -1;
+  };
   for (int i = 0; i < count; ++i)
-    marks[i] = false;
+    state[i] = kUnknown;
   int marked = 0;
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (int i = 0; i < count; ++i) {
-      if (marks[i]) continue;
-      bool below = entries[i].parent == ancestor;
-      for (int j = 0; j < count && !below; ++j)
-        below = marks[j] && entries[j].pid == entries[i].parent;
-      if (below) {
-        marks[i] = true;
-        ++marked;
-        changed = true;
+  for (int i = 0; i < count; ++i) {
+    int length = 0;
+    signed char result = kNotBelow;
+    for (int at = i; at >= 0;) {
+      if (state[at] != kUnknown) {
+        result = state[at];
+        break;
       }
+      if (entries[at].pid == ancestor || length == count) break;  // itself, or a cycle
+      chain[length++] = at;
+      if (entries[at].parent == ancestor) {
+        result = kBelow;
+        break;
+      }
+      at = find(entries[at].parent);
     }
+    while (length > 0)
+      state[chain[--length]] = result;
+  }
+  for (int i = 0; i < count; ++i) {
+    marks[i] = state[i] == kBelow;
+    marked += marks[i] ? 1 : 0;
   }
   return marked;
 }
 
 ProcessEntry g_entries[kMaxProcesses];
 bool g_marks[kMaxProcesses];
+signed char g_state[kMaxProcesses];
+int g_chain[kMaxProcesses];
 
 // Names each live process below the keeper to the check.
 void ReportLeft() {
   const int count = ScanProcesses(g_entries);
-  MarkDescendants(g_entries, count, ::getpid(), g_marks);
+  MarkDescendants(g_entries, count, ::getpid(), g_marks, g_state, g_chain);
   const int procFd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (int i = 0; i < count; ++i) {
     if (!g_marks[i] || g_entries[i].state == 'Z' || g_entries[i].state == 'X') continue;
@@ -179,7 +204,7 @@ void ReportLeft() {
 bool KillAll() {
   for (int round = 0; round < kKillRounds; ++round) {
     const int count = ScanProcesses(g_entries);
-    const int below = MarkDescendants(g_entries, count, ::getpid(), g_marks);
+    const int below = MarkDescendants(g_entries, count, ::getpid(), g_marks, g_state, g_chain);
     for (int i = 0; i < count; ++i) {
       if (g_marks[i]) ::kill(g_entries[i].pid, SIGKILL);
     }
@@ -298,24 +323,29 @@ pid_t StartKeeper(const KeeperPlan& plan) {
 void BecomeSubreaper() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
 
 int KillStrayChildren(bool (*isKept)(pid_t)) {
+  // Static, as they are large; the check calls this under a lock of its own.
   static ProcessEntry entries[kMaxProcesses];
   static bool marks[kMaxProcesses];
+  static signed char state[kMaxProcesses];
+  static int chain[kMaxProcesses];
+  static pid_t strays[kMaxProcesses];
   int killed = 0;
   for (int round = 0; round < kKillRounds; ++round) {
     const int count = ScanProcesses(entries);
     const pid_t self = ::getpid();
-    int strays = 0;
+    int nStrays = 0;
     for (int i = 0; i < count; ++i) {
-      if (entries[i].parent != self || isKept(entries[i].pid)) continue;
-      ++strays;
-      MarkDescendants(entries, count, entries[i].pid, marks);
-      for (int j = 0; j < count; ++j) {
-        if (marks[j] && ::kill(entries[j].pid, SIGKILL) == 0) ++killed;
-      }
-      if (::kill(entries[i].pid, SIGKILL) == 0 && entries[i].state != 'Z') ++killed;
-      ::waitpid(entries[i].pid, nullptr, 0);
+      if (entries[i].parent == self && !isKept(entries[i].pid)) strays[nStrays++] = entries[i].pid;
     }
-    if (strays == 0) break;
+    if (nStrays == 0) break;
+    for (int n = 0; n < nStrays; ++n) {
+      MarkDescendants(entries, count, strays[n], marks, state, chain);
+      for (int i = 0; i < count; ++i) {
+        if (marks[i] && ::kill(entries[i].pid, SIGKILL) == 0) ++killed;
+      }
+      if (::kill(strays[n], SIGKILL) == 0) ++killed;
+      ::waitpid(strays[n], nullptr, 0);
+    }
   }
   return killed;
 }
