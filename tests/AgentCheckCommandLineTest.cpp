@@ -120,7 +120,7 @@ TEST(AgentCheckCommandLine, RefusesWhatItCannotTakeSayingWhy) {
 
 TEST(AgentCheckCommandLine, KeepTakesOnlyANewOrEmptyFolderOfTheUsersOwn) {
   std::string why;
-  const std::optional<TempFolder> temporary = TempFolder::Make(why);
+  const std::optional<BaseFolder> temporary = BaseFolder::MakeTemporary(why);
   ASSERT_TRUE(temporary) << why;
   const std::string base = temporary->Path();
   const bool bRoot = ::geteuid() == 0;
@@ -186,7 +186,7 @@ TEST(AgentCheckCommandLine, KeepTakesOnlyANewOrEmptyFolderOfTheUsersOwn) {
 
 TEST(AgentCheckCommandLine, ReportFilesAreCheckedAtOnceAndNoneIsLeftUnwritten) {
   std::string why;
-  const std::optional<TempFolder> temporary = TempFolder::Make(why);
+  const std::optional<BaseFolder> temporary = BaseFolder::MakeTemporary(why);
   ASSERT_TRUE(temporary) << why;
   const std::string base = temporary->Path();
   WriteAll(base + "/target", "the link's target");

@@ -185,6 +185,7 @@ struct HostileRun {
       {"-j", "1\x1b[2J", "caf\xc3\xa9"},
       10,
       2,
+      "sandbox",
       "/tmp/k\xfe",
       1.5};
   std::vector<ScenarioResult> results;
@@ -259,7 +260,7 @@ TEST(AgentCheckReport, JsonIsStrictUtf8AndKeepsTheExactBytesBeside) {
   const std::string document = JsonReport(hostile.check, hostile.results);
   ASSERT_TRUE(IsUtf8(document));
   const Json report = Json::parse(document);  // strict: throws on anything but JSON in UTF-8
-  EXPECT_EQ(report["version"], 2);
+  EXPECT_EQ(report["version"], 3);
   EXPECT_EQ(report["program"],
             "/bin/ag\xef\xbf\xbd"
             "ent");

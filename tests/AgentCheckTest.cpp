@@ -19,6 +19,20 @@ namespace {
 
 using namespace AgentCheck;
 
+// A run with its outputs as texts, as the check reads them from its files.
+struct TestRun : RunResult {
+  std::string transcript, out, err;
+  std::string transcriptProblem;  // as the check names a transcript it cannot read
+};
+
+Evidence GatherEvidence(const TestRun& run) {
+  Evidence evidence = ReadEvidence(
+      OutputTexts{run.root, run.transcript, run.out, run.err, run.transcriptCut, run.outCut});
+  if (!run.transcriptProblem.empty())
+    evidence.transcriptProblems.insert(evidence.transcriptProblems.begin(), run.transcriptProblem);
+  return evidence;
+}
+
 TEST(AgentCheckEvidence, TraceLinesInTheLibrarysFormAndLinesThatOnlyLookLikeThem) {
   const struct {
     const char* line;
@@ -64,7 +78,7 @@ TEST(AgentCheckEvidence, TraceLinesInTheLibrarysFormAndLinesThatOnlyLookLikeThem
 }
 
 TEST(AgentCheckEvidence, EachOutputIsReadOnceIntoWhatItShows) {
-  RunResult run;
+  TestRun run;
   run.root = "/r";
   run.transcript =
       R"({"seq":1,"call":"getJobResultsDirectory","state":"returned","failed":false,"out":{"dir":"/r/c/JobResults"}})"
@@ -74,7 +88,7 @@ TEST(AgentCheckEvidence, EachOutputIsReadOnceIntoWhatItShows) {
   run.out = "JobId=1\nClientName=c\x7f\nJobId: 2\n";
   run.err = " \n\t";
   const Evidence evidence = GatherEvidence(run);
-  EXPECT_EQ(evidence.records.size(), 2u);
+  EXPECT_EQ(evidence.nRecords, 2u);
   ASSERT_EQ(evidence.transcriptProblems.size(), 1u);
   EXPECT_NE(evidence.transcriptProblems[0].find("transcript line 3"), std::string::npos);
   EXPECT_EQ(evidence.resultsFolders, (std::set<std::string>{"c/JobResults"}));
@@ -82,7 +96,6 @@ TEST(AgentCheckEvidence, EachOutputIsReadOnceIntoWhatItShows) {
   EXPECT_EQ(evidence.malformedTrace,
             "stdout line 2 \"ClientName=c\\x7f\" is not in the library's form");
   EXPECT_TRUE(evidence.errBlank);
-  EXPECT_TRUE(run.out.empty() && run.err.empty() && run.transcript.empty()) << "texts kept";
 }
 
 TEST(AgentCheckEvidence, ALineCutAtItsCapIsNoEvidenceUnlessNoRecordIsThatLong) {
@@ -99,7 +112,7 @@ TEST(AgentCheckEvidence, ALineCutAtItsCapIsNoEvidenceUnlessNoRecordIsThatLong) {
        record + "\n" + std::string(100 << 10, 'x'), true, 1},
   };
   for (const auto& c : cases) {
-    RunResult run;
+    TestRun run;
     run.transcript = c.transcript;
     run.transcriptCut = c.cut;
     EXPECT_EQ(GatherEvidence(run).transcriptProblems.size(), c.problems) << c.what;
@@ -107,7 +120,7 @@ TEST(AgentCheckEvidence, ALineCutAtItsCapIsNoEvidenceUnlessNoRecordIsThatLong) {
 }
 
 TEST(AgentCheckBaseline, WholeJobTellsItsCallsFailuresOptionsAndResultsFolders) {
-  RunResult run;
+  TestRun run;
   run.root = "/r";
   run.transcript =
       R"({"seq":1,"call":"init","state":"returned","failed":false})"
@@ -134,7 +147,7 @@ TEST(AgentCheckBaseline, WholeJobTellsItsCallsFailuresOptionsAndResultsFolders) 
 }
 
 // `run` judged with the evidence gathered from it.
-Judgement JudgeRun(const Scenario& scenario, RunResult run, const WholeJob& whole,
+Judgement JudgeRun(const Scenario& scenario, const TestRun& run, const WholeJob& whole,
                    const std::vector<Expectation>& expectations = {}) {
   const Evidence evidence = GatherEvidence(run);
   return Judge(scenario, run, evidence, whole, expectations);
@@ -199,8 +212,8 @@ TEST(AgentCheckScenarios, EachIsNamedOnceAndOnlyWhatTheWholeJobReachedRuns) {
 }
 
 // A run that ended with `status` (or, below 0, by signal -status).
-RunResult Ended(int status, const std::string& err = "failed\n") {
-  RunResult run;
+TestRun Ended(int status, const std::string& err = "failed\n") {
+  TestRun run;
   run.exited = status >= 0;
   run.status = status >= 0 ? status : 0;
   run.signal = status < 0 ? -status : 0;
@@ -210,9 +223,9 @@ RunResult Ended(int status, const std::string& err = "failed\n") {
 
 // A run that exited 0 having been handed `folder` for its results and left
 // `summary` in it, after the calls in `transcript`.
-RunResult Done(const std::string& folder, const std::string& transcript = {},
-               const std::string& summary = "summary.txt") {
-  RunResult run = Ended(0);
+TestRun Done(const std::string& folder, const std::string& transcript = {},
+             const std::string& summary = "summary.txt") {
+  TestRun run = Ended(0);
   run.root = "/r";
   run.transcript = R"({"call":"getJobResultsDirectory","state":"returned","failed":false,)"
                    R"("out":{"dir":"/r/)" +
@@ -244,49 +257,49 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
       R"({"call":"getZentServerHostName","state":"returned","failed":true})"
       "\n";
   const std::string results = "clients/c/JobResults";
-  RunResult timedOut = Ended(-9);
+  TestRun timedOut = Ended(-9);
   timedOut.timedOut = true;
-  RunResult cancelled = Ended(-15, "");
+  TestRun cancelled = Ended(-15, "");
   cancelled.signalSent = true;
-  RunResult segfaultAfterTerm = Ended(-11);
+  TestRun segfaultAfterTerm = Ended(-11);
   segfaultAfterTerm.signalSent = true;
-  RunResult notGone = timedOut;
+  TestRun notGone = timedOut;
   notGone.signalSent = true;
-  RunResult cancelledButDone = Ended(0);
+  TestRun cancelledButDone = Ended(0);
   cancelledButDone.signalSent = true;
-  RunResult succeededAfterInit = Ended(0);
+  TestRun succeededAfterInit = Ended(0);
   succeededAfterInit.transcript = initFailed;
-  RunResult leftSummary = Ended(1);
+  TestRun leftSummary = Ended(1);
   leftSummary.files = {{"clients/c/JobResults/1/summary.txt", 10}};
-  RunResult leftLog = Ended(1);
+  TestRun leftLog = Ended(1);
   leftLog.files = {{"state/agent.log", 3}, {"clients/c/JobResults.log", 3}};
-  RunResult badTrace = Ended(2);
+  TestRun badTrace = Ended(2);
   badTrace.out = "JobId=1\nJobId: 1\n";
-  RunResult traceWithDel = Ended(2);
+  TestRun traceWithDel = Ended(2);
   traceWithDel.out = "ClientName=c\x7f\n";
-  RunResult cutRecord = Ended(0);
+  TestRun cutRecord = Ended(0);
   cutRecord.transcript = initFailed.substr(0, 20);
-  RunResult transcriptPastCap = Done(results);
+  TestRun transcriptPastCap = Done(results);
   transcriptPastCap.transcriptCut = true;
-  RunResult hugeLine = Ended(1);
+  TestRun hugeLine = Ended(1);
   hugeLine.transcript = std::string(1 << 17, 'x');
   hugeLine.transcriptCut = true;
-  RunResult transcriptNotAFile = Ended(1);
+  TestRun transcriptNotAFile = Ended(1);
   transcriptNotAFile.transcriptProblem = "the transcript cannot be read as a regular file";
-  RunResult leftChild = Ended(1);
+  TestRun leftChild = Ended(1);
   leftChild.leftRunning = {"sleep 1000"};
-  RunResult keeperKilled = Ended(1);
+  TestRun keeperKilled = Ended(1);
   keeperKilled.keeperLost = true;
-  RunResult tooManyFiles = Ended(1);
-  tooManyFiles.filesComplete = false;
-  RunResult otherClient = Done("clients/other/JobResults");
-  RunResult leftTemporary = Done(results);
+  TestRun tooManyFiles = Ended(1);
+  tooManyFiles.filesIncomplete = "past 20000 entries";
+  TestRun otherClient = Done("clients/other/JobResults");
+  TestRun leftTemporary = Done(results);
   leftTemporary.files.push_back({results + "/1/summary.txt.tmp", 3});
 
   const struct {
     const char* what;
     const Scenario& scenario;
-    const RunResult& run;
+    const TestRun& run;
     Verdict verdict;
   } cases[] = {
       {"failed, saying why", initFails, Ended(1), Verdict::Passed},
@@ -357,10 +370,10 @@ TEST(AgentCheckVerdicts, ExpectationsTolerateTheFailuresTheyNameAndNoOthers) {
   WholeJob whole;
   whole.calls = {"init", "getZentServerHostName"};
   const std::vector<Scenario> scenarios = MakeScenarios({"-j", "1"}, &whole);
-  RunResult ranOn = Ended(0);
+  TestRun ranOn = Ended(0);
   ranOn.transcript = R"({"call":"getZentServerHostName","state":"returned","failed":true})"
                      "\n";
-  RunResult ranOnAndLeft = ranOn;
+  TestRun ranOnAndLeft = ranOn;
   ranOnAndLeft.files = {{"x", 1}};
 
   Judgement judgement =
@@ -389,27 +402,27 @@ TEST(AgentCheckVerdicts, ExpectationsTolerateTheFailuresTheyNameAndNoOthers) {
   }
 }
 
-TEST(AgentCheckRunner, FindsProgramsAndRemovesWhatAnAgentLeftLocked) {
+TEST(AgentCheckRunner, FindsPrograms) {
   std::string why;
   EXPECT_EQ(FindProgram("sh", why).front(), '/');
   EXPECT_TRUE(FindProgram("no-such-program-anywhere", why).empty());
   EXPECT_NE(why.find("no such program on PATH"), std::string::npos);
   EXPECT_TRUE(FindProgram("./no-such-agent", why).empty());
   EXPECT_NE(why.find("no such file"), std::string::npos);
+}
 
-  std::string path;
-  {
-    std::optional<TempFolder> folder = TempFolder::Make(why);
-    ASSERT_TRUE(folder) << why;
-    path = folder->Path();
-    struct stat info {};
-    ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-    std::filesystem::create_directories(path + "/a/b");
-    std::filesystem::create_symlink("/", path + "/a/link-out");
-    ASSERT_EQ(chmod((path + "/a").c_str(), 0500), 0);
-  }
-  EXPECT_FALSE(std::filesystem::exists(path));
+TEST(AgentCheckRunner, ScenarioFoldersAreNewAndNamedBeyondGuessing) {
+  std::string why;
+  const std::optional<BaseFolder> base = BaseFolder::MakeTemporary(why);
+  ASSERT_TRUE(base) << why;
+  struct stat info {};
+  ASSERT_EQ(stat(base->Path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  const std::optional<ScenarioFolder> first = MakeScenarioFolder(*base, "01-fault", why);
+  const std::optional<ScenarioFolder> second = MakeScenarioFolder(*base, "01-fault", why);
+  ASSERT_TRUE(first && second) << why;
+  EXPECT_NE(first->path, second->path);
+  EXPECT_EQ(first->path.rfind(base->Path() + "/01-fault-", 0), 0u) << first->path;
 }
 
 }  // namespace

@@ -106,6 +106,16 @@ std::string Take(const OptionInfo& info, const std::string& value, Options& opti
     options.keep = value;
   } else if (name == "--only") {
     options.only.push_back(value);
+  } else if (name == "--sandbox") {
+    if (value == "auto") {
+      options.sandbox = SandboxMode::Auto;
+    } else if (value == "require") {
+      options.sandbox = SandboxMode::Require;
+    } else if (value == "off") {
+      options.sandbox = SandboxMode::Off;
+    } else {
+      return "--sandbox takes auto, require or off, not \"" + EscapeText(value) + "\"";
+    }
   } else if (name == "--list") {
     options.list = true;
   } else if (name == "--version") {
@@ -151,6 +161,11 @@ const std::vector<OptionInfo>& OptionTable() {
        "keep each scenario's root and outputs in DIR: a new folder,\n"
        "or an empty one of yours that no other user can write to;\n"
        "not a link"},
+      {"sandbox", 0, "MODE",
+       "how each scenario's agent is held: auto (default), a sandbox\n"
+       "of its own where the machine allows one, else a keeper that\n"
+       "is the subreaper of all it starts; require, a sandbox or\n"
+       "nothing; off, the keeper alone"},
       {"list", 0, nullptr, "name the scenarios, and run nothing; needs no AGENT"},
       {"version", 0, nullptr, "print the version"},
       {"help", 'h', nullptr, "this text"},
@@ -336,24 +351,50 @@ ReportFile::~ReportFile() {
 
 bool ReportFile::Write(std::string_view text, std::string& why) {
   const std::string named = m_option + " " + EscapeText(m_path) + ": ";
-  if (m_fd == STDOUT_FILENO) {
-    std::fflush(stdout);
-  } else {
-    struct stat status {};
-    if (::fstat(m_fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)) {
+  const auto writeAll = [&text](int fd) {
+    for (std::string_view rest = text; !rest.empty();) {
+      const ssize_t nWritten = ::write(fd, rest.data(), rest.size());
+      if (nWritten < 0 && errno == EINTR) continue;
+      if (nWritten <= 0) {
+        if (nWritten == 0) errno = EIO;
+        return false;
+      }
+      rest.remove_prefix(static_cast<std::size_t>(nWritten));
+    }
+    return true;
+  };
+  struct stat status {};
+  if (m_fd == STDOUT_FILENO || ::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (m_fd == STDOUT_FILENO) std::fflush(stdout);
+    if (!writeAll(m_fd)) {
       why = named + "cannot write: " + std::strerror(errno);
       return false;
     }
+    m_bWritten = true;
+    return true;
   }
-  while (!text.empty()) {
-    const ssize_t nWritten = ::write(m_fd, text.data(), text.size());
-    if (nWritten < 0 && errno == EINTR) continue;
-    if (nWritten <= 0) {
-      why = named + "cannot write: " + std::strerror(nWritten < 0 ? errno : EIO);
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(nWritten));
+  // A file is written whole beside its place and renamed into it, so that
+  // the report found there is this one, complete, whatever was done to the
+  // file meanwhile.
+  const std::filesystem::path target(m_path);
+  std::string temporary =
+      (target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path()) /
+      ("." + target.filename().string() + ".XXXXXX");
+  const UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd.get() < 0) {
+    why = named + "cannot write beside it: " + std::strerror(errno);
+    return false;
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  const bool bWritten =
+      ::fchmod(fd.get(), m_bCreated ? 0666 & ~mask : status.st_mode & 07777) == 0 &&
+      writeAll(fd.get()) && ::fsync(fd.get()) == 0 &&
+      ::rename(temporary.c_str(), m_path.c_str()) == 0;
+  if (!bWritten) {
+    why = named + "cannot write: " + std::strerror(errno);
+    (void)::unlink(temporary.c_str());
+    return false;
   }
   m_bWritten = true;
   return true;

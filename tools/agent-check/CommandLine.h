@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Runner.h"
+
 namespace AgentCheck {
 
 // A report path that means standard output.
@@ -21,6 +23,7 @@ struct Options {
   std::string expect;
   std::string keep;
   std::vector<std::string> only;
+  SandboxMode sandbox = SandboxMode::Auto;
   bool list = false;
   bool help = false;
   bool version = false;

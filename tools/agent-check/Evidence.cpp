@@ -102,6 +102,14 @@ bool SameWord(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A record of the local platform is far shorter than this: a longer line is
+// no record. Lines of stdout are judged as far as this too.
+constexpr std::size_t kMaxRecord = 64 << 10;
+// The end of stderr kept for a crash's detail.
+constexpr std::size_t kErrTail = 4096;
+// The different call names, and results directories, a run's evidence keeps.
+constexpr std::size_t kMaxNames = 64;
+
 // Problems of a transcript named one by one; the rest are counted.
 constexpr std::size_t kMaxProblems = 10;
 // Deeper lines are refused: no record of a call is nested so.
@@ -197,30 +205,83 @@ std::vector<std::string_view> Lines(std::string_view text) {
   return lines;
 }
 
+void LineSplitter::Add(std::string_view piece) {
+  while (!piece.empty()) {
+    const std::size_t nEnd = piece.find('\n');
+    const std::string_view part = piece.substr(0, nEnd);
+    if (!m_bSkipping) {
+      const std::size_t nRoom = m_nMaxLine - m_rest.size();
+      if (part.size() > nRoom) {
+        // Past its bound: handed on now, as far as the bound, and the rest
+        // of it skipped to its end.
+        m_rest.append(part.substr(0, nRoom));
+        m_onLine(m_rest, ++m_nLine, true);
+        m_rest.clear();
+        m_bSkipping = true;
+      } else if (nEnd != std::string_view::npos && m_rest.empty()) {
+        m_onLine(part, ++m_nLine, false);  // whole within the piece: no copy
+      } else {
+        m_rest.append(part);
+        if (nEnd != std::string_view::npos) {
+          m_onLine(m_rest, ++m_nLine, false);
+          m_rest.clear();
+        }
+      }
+    }
+    if (nEnd == std::string_view::npos) break;
+    m_bSkipping = false;
+    piece.remove_prefix(nEnd + 1);
+  }
+}
+
+TranscriptReader::TranscriptReader(std::function<void(CallRecord&&)> onRecord)
+    : m_onRecord(std::move(onRecord)),
+      m_lines(kMaxRecord, [this](std::string_view line, std::size_t nLine, bool bLong) {
+        if (bLong) {
+          Problem(nLine, "is longer than " + std::to_string(kMaxRecord >> 10) + " KiB");
+          return;
+        }
+        RecordReader reader;
+        if (std::optional<CallRecord> record = reader.Read(line)) {
+          m_onRecord(std::move(*record));
+        } else {
+          Problem(nLine, reader.Problem());
+        }
+      }) {}
+
+void TranscriptReader::Problem(std::size_t nLine, const std::string& what) {
+  if (m_problems.size() == kMaxProblems) {
+    ++m_nMoreProblems;
+  } else {
+    m_problems.push_back("transcript line " + std::to_string(nLine) + " " + what);
+  }
+}
+
+std::vector<std::string> TranscriptReader::Finish(bool bReadInPart) {
+  // A line cut by the check's cap is no evidence; one cut by the agent is
+  // a problem, though it is kept as a record if it reads as one.
+  if (const std::size_t nLine = m_lines.RestLine(); nLine != 0 && !m_lines.RestIsLong()) {
+    if (!bReadInPart) {
+      RecordReader reader;
+      if (std::optional<CallRecord> record = reader.Read(m_lines.Rest())) {
+        m_onRecord(std::move(*record));
+      }
+      Problem(nLine, "is cut");
+    }
+  }
+  if (m_nMoreProblems > 0) {
+    m_problems.push_back("transcript: " + std::to_string(m_nMoreProblems) +
+                         " more lines like these");
+  }
+  return std::move(m_problems);
+}
+
 std::vector<CallRecord> ReadTranscript(std::string_view text, std::vector<std::string>& problems) {
   std::vector<CallRecord> records;
-  std::size_t nMoreProblems = 0;
-  // Line by line as they come, so that nothing but the records grows.
-  for (std::size_t nLine = 1; !text.empty(); ++nLine) {
-    const std::size_t nEnd = text.find('\n');
-    const bool bCut = nEnd == std::string_view::npos;
-    RecordReader reader;
-    std::optional<CallRecord> record = reader.Read(text.substr(0, nEnd));
-    text.remove_prefix(bCut ? text.size() : nEnd + 1);
-    // A cut line that still reads as a record, cut just before its line
-    // end, is kept too.
-    if (record) records.push_back(std::move(*record));
-    if (record && !bCut) continue;
-    if (problems.size() == kMaxProblems) {
-      ++nMoreProblems;
-      continue;
-    }
-    problems.push_back("transcript line " + std::to_string(nLine) + " " +
-                       (bCut ? std::string("is cut") : reader.Problem()));
-  }
-  if (nMoreProblems > 0) {
-    problems.push_back("transcript: " + std::to_string(nMoreProblems) + " more lines like these");
-  }
+  TranscriptReader reader(
+      [&records](CallRecord&& record) { records.push_back(std::move(record)); });
+  reader.Add(text);
+  problems = reader.Finish(false);
   return records;
 }
 
@@ -255,78 +316,89 @@ std::string OptionOfTraceKey(std::string_view key) {
   return {};
 }
 
-}  // namespace AgentCheck
-
-namespace AgentCheck {
-namespace {
-
-// A record of the local platform is far shorter than this: a longer line is
-// no record, wherever it would have ended.
-constexpr std::size_t kMaxRecord = 64 << 10;
-// The end of stderr kept for a crash's detail.
-constexpr std::size_t kErrTail = 4096;
-
-// `text` without a last line that a cap cut.
-std::string_view WithoutCutLine(std::string_view text, bool bCut) {
-  if (!bCut) return text;
-  const std::size_t nEnd = text.rfind('\n');
-  return nEnd == std::string_view::npos ? std::string_view() : text.substr(0, nEnd + 1);
+std::optional<std::string> UnderRoot(const std::string& dir, const std::string& root) {
+  if (dir.compare(0, root.size(), root) != 0 ||
+      (dir.size() != root.size() && dir[root.size()] != '/')) {
+    return std::nullopt;
+  }
+  return dir.substr(std::min(root.size() + 1, dir.size()));
 }
 
-// The first stdout line that looks like a trace line but is out of form,
-// told with its number; and the options that the well-formed ones show.
-std::string ReadTrace(std::string_view out, std::set<std::string>& optionsTraced) {
-  int nLine = 0;
-  for (const std::string_view line : Lines(out)) {
-    ++nLine;
-    const std::optional<TraceLine> trace = ReadTraceLine(line);
-    if (!trace) continue;
-    if (!trace->wellFormed) {
-      return "stdout line " + std::to_string(nLine) + " \"" + EscapeText(line.substr(0, 80)) +
-             "\" is not in the library's form";
+EvidenceReader::EvidenceReader(std::string root)
+    : m_root(std::move(root)),
+      m_transcript([this](CallRecord&& record) { Record(std::move(record)); }),
+      m_out(kMaxRecord, [this](std::string_view line, std::size_t nLine, bool) {
+        if (!m_evidence.malformedTrace.empty()) return;
+        const std::optional<TraceLine> trace = ReadTraceLine(line);
+        if (!trace) return;
+        if (!trace->wellFormed) {
+          m_evidence.malformedTrace = "stdout line " + std::to_string(nLine) + " \"" +
+                                      EscapeText(line.substr(0, 80)) +
+                                      "\" is not in the library's form";
+        } else if (std::string option = OptionOfTraceKey(trace->key); !option.empty()) {
+          m_evidence.optionsTraced.insert(std::move(option));
+        }
+      }) {}
+
+void EvidenceReader::Record(CallRecord&& record) {
+  ++m_evidence.nRecords;
+  // A transcript names a few calls and folders; an agent that writes its
+  // own may name any number, which are not kept.
+  auto found = m_evidence.calls.find(record.call);
+  if (found == m_evidence.calls.end()) {
+    if (m_evidence.calls.size() == kMaxNames) {
+      m_bTooManyNames = true;
+      return;
     }
-    if (std::string option = OptionOfTraceKey(trace->key); !option.empty()) {
-      optionsTraced.insert(std::move(option));
+    found = m_evidence.calls.emplace(std::move(record.call), CallTally{}).first;
+  }
+  CallTally& tally = found->second;
+  if (record.state != "held") ++tally.made;
+  if (record.failed && tally.failed++ == 0) tally.firstFailure = m_evidence.nRecords;
+  if (record.state == "held" || record.failed) return;
+  if (std::optional<std::string> folder = UnderRoot(record.outDir, m_root)) {
+    if (m_evidence.resultsFolders.size() == kMaxNames) {
+      m_bTooManyNames = true;
+    } else {
+      m_evidence.resultsFolders.insert(std::move(*folder));
     }
   }
-  return {};
 }
 
-}  // namespace
-
-std::set<std::string> ResultsFolders(const std::vector<CallRecord>& records,
-                                     const std::string& root) {
-  std::set<std::string> folders;
-  for (const CallRecord& record : records) {
-    if (record.state != "held" && !record.failed &&
-        record.outDir.compare(0, root.size(), root) == 0 &&
-        (record.outDir.size() == root.size() || record.outDir[root.size()] == '/')) {
-      folders.insert(record.outDir.substr(std::min(root.size() + 1, record.outDir.size())));
-    }
+void EvidenceReader::Err(std::string_view piece) {
+  if (m_evidence.errBlank)
+    m_evidence.errBlank = piece.find_first_not_of(" \t\r\n") == std::string_view::npos;
+  std::string& tail = m_evidence.errTail;
+  if (piece.size() >= kErrTail) {
+    tail.assign(piece.substr(piece.size() - kErrTail));
+  } else {
+    tail.append(piece);
+    if (tail.size() > kErrTail) tail.erase(0, tail.size() - kErrTail);
   }
-  return folders;
 }
 
-Evidence GatherEvidence(RunResult& run) {
-  Evidence evidence;
-  const std::string_view transcript = WithoutCutLine(run.transcript, run.transcriptCut);
-  evidence.records = ReadTranscript(transcript, evidence.transcriptProblems);
-  if (run.transcript.size() - transcript.size() > kMaxRecord) {
-    evidence.transcriptProblems.insert(
-        evidence.transcriptProblems.begin(),
-        "the transcript's last line is longer than " + std::to_string(kMaxRecord >> 10) + " KiB");
+Evidence EvidenceReader::Finish(bool bTranscriptCut, bool bOutCut) {
+  std::vector<std::string> problems = m_transcript.Finish(bTranscriptCut);
+  if (m_bTooManyNames) {
+    problems.insert(problems.begin(), "the transcript names more than " +
+                                          std::to_string(kMaxNames) +
+                                          " different calls or results directories");
   }
-  if (!run.transcriptProblem.empty()) {
-    evidence.transcriptProblems.insert(evidence.transcriptProblems.begin(), run.transcriptProblem);
+  m_evidence.transcriptProblems = std::move(problems);
+  // stdout's last line, without its end: judged as it is, unless the cap
+  // cut it.
+  if (m_out.RestLine() != 0 && !bOutCut && !m_out.RestIsLong()) {
+    m_out.Add("\n");
   }
-  evidence.resultsFolders = ResultsFolders(evidence.records, run.root);
-  evidence.malformedTrace = ReadTrace(WithoutCutLine(run.out, run.outCut), evidence.optionsTraced);
-  evidence.errBlank = run.err.find_first_not_of(" \t\r\n") == std::string::npos;
-  evidence.errTail = run.err.substr(run.err.size() - std::min(run.err.size(), kErrTail));
-  std::string().swap(run.out);
-  std::string().swap(run.err);
-  std::string().swap(run.transcript);
-  return evidence;
+  return std::move(m_evidence);
+}
+
+Evidence ReadEvidence(const OutputTexts& texts) {
+  EvidenceReader reader(texts.root);
+  reader.Transcript(texts.transcript);
+  reader.Out(texts.out);
+  reader.Err(texts.err);
+  return reader.Finish(texts.transcriptCut, texts.outCut);
 }
 
 }  // namespace AgentCheck

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,10 +173,17 @@ class Printer {
       m_nNameWidth = std::max(m_nNameWidth, result.scenario.name.size());
   }
 
-  void Heading(const std::string& program, const std::vector<std::string>& args) const {
+  void Heading(const std::string& program, const std::vector<std::string>& args,
+               const Isolation& isolation) const {
     std::fprintf(m_out, "%s: %s", kProgram, EscapeText(program).c_str());
     for (const std::string& arg : args)
       std::fprintf(m_out, " %s", EscapeText(arg).c_str());
+    if (isolation.sandbox) {
+      std::fprintf(m_out, "\n%s: isolation: sandbox", kProgram);
+    } else {
+      std::fprintf(m_out, "\n%s: isolation: subreaper (no sandbox: %s)", kProgram,
+                   EscapeText(isolation.why).c_str());
+    }
     std::fprintf(m_out, "\n%s", TableHeading(m_nNameWidth).c_str());
   }
 
@@ -250,29 +259,42 @@ int Run(const Options& options, int nStopFd) {
   if (!options.junit.empty() && !junit) return CannotRun(why);
   const std::string program = FindProgram(options.agent, why);
   if (program.empty()) return CannotRun(why);
-  const std::optional<TempFolder> temporary =
-      options.keep.empty() ? TempFolder::Make(why) : std::optional<TempFolder>();
-  std::string base = options.keep;
-  if (base.empty()) {
-    if (!temporary) return CannotRun(why);
-    base = temporary->Path();
-  } else if (const std::string whyNot = PrepareKeptFolder(base); !whyNot.empty()) {
-    return CannotRun(whyNot);
+  const std::optional<Isolation> isolation = FindIsolation(options.sandbox, why);
+  if (!isolation) return CannotRun(why);
+  if (!options.keep.empty()) {
+    if (const std::string whyNot = PrepareKeptFolder(options.keep); !whyNot.empty()) {
+      return CannotRun(whyNot);
+    }
   }
-  base = std::filesystem::absolute(base).lexically_normal().string();
+  std::optional<BaseFolder> base =
+      options.keep.empty() ? BaseFolder::MakeTemporary(why) : BaseFolder::Keep(options.keep, why);
+  if (!base) return CannotRun(why);
 
   const auto start = std::chrono::steady_clock::now();
-  // Runs a scenario and gathers its evidence; false when it did not run.
+  // Runs a scenario, gathers its evidence and judges it; false when it did
+  // not run. What judging needed of the run is let go then, so that the
+  // check's memory does not grow with the scenarios.
   const auto runScenario = [&](ScenarioResult& result, std::size_t n) {
     if (g_nStopSignal != 0) return false;
-    const std::string folder = base + "/" + FolderName(n, result.scenario.name);
-    ::mkdir(folder.c_str(), 0700);
+    std::string whyNot;
+    const std::optional<ScenarioFolder> folder =
+        MakeScenarioFolder(*base, FolderName(n, result.scenario.name), whyNot);
+    if (!folder) {
+      result.run.startError = whyNot;
+      return false;
+    }
     result.run = RunAgent(RunRequest{program, result.scenario.args, result.scenario.faults,
-                                     result.scenario.kind == Kind::Cancellation, folder,
-                                     options.timeLimit, nStopFd});
+                                     result.scenario.kind == Kind::Cancellation, &*folder,
+                                     &*isolation, options.timeLimit, nStopFd},
+                          result.evidence);
     result.ran = result.run.startError.empty() && !result.run.stopped;
-    result.evidence = GatherEvidence(result.run);
     return result.ran;
+  };
+  const auto letGo = [](ScenarioResult& result) {
+    std::vector<LeftFile>().swap(result.run.files);
+    Evidence kept;
+    kept.errTail = std::move(result.evidence.errTail);
+    result.evidence = std::move(kept);
   };
 
   std::vector<ScenarioResult> results(1);
@@ -290,11 +312,12 @@ int Run(const Options& options, int nStopFd) {
                      "), so nothing can be checked against it; its stderr ends:\n" +
                      LastLines(wholeJob.evidence.errTail, 10));
   }
-  if (wholeJob.evidence.records.empty() && wholeJob.evidence.transcriptProblems.empty()) {
+  if (wholeJob.evidence.nRecords == 0 && wholeJob.evidence.transcriptProblems.empty()) {
     return CannotRun("the whole job made no platform call: " + program +
                      " does not run on the local platform");
   }
   const WholeJob baseline = LearnWholeJob(whole, wholeJob.evidence);
+  wholeJob.judgement = Judge(wholeJob.scenario, whole, wholeJob.evidence, baseline, expectations);
   // A whole job whose transcript cannot be trusted is no baseline: the
   // other scenarios are not run.
   const bool bBaseline = wholeJob.evidence.transcriptProblems.empty();
@@ -311,11 +334,13 @@ int Run(const Options& options, int nStopFd) {
   std::FILE* const out = options.ReportsToStdout() ? stderr : stdout;
   const bool bTerminal = ::isatty(::fileno(out)) != 0 && std::getenv("NO_COLOR") == nullptr;
   const Printer printer(results, out, bTerminal);
-  printer.Heading(program, args);
+  letGo(wholeJob);
+  printer.Heading(program, args, *isolation);
   {
     WorkerPool pool(results.size(), options.jobs, [&](std::size_t n) {
       ScenarioResult& result = results[n];
-      if (n != 0 && result.scenario.notReached.empty() && !runScenario(result, n)) {
+      if (n == 0) return;  // judged already
+      if (result.scenario.notReached.empty() && !runScenario(result, n)) {
         result.judgement =
             g_nStopSignal == 0
                 ? Judgement{Verdict::Error, result.run.startError, false, false}
@@ -324,6 +349,7 @@ int Run(const Options& options, int nStopFd) {
       }
       result.judgement =
           Judge(result.scenario, result.run, result.evidence, baseline, expectations);
+      letGo(result);
     });
     printer.InOrder(pool);
   }
@@ -333,7 +359,8 @@ int Run(const Options& options, int nStopFd) {
               args,
               options.timeLimit,
               options.jobs,
-              options.keep.empty() ? std::string() : base,
+              isolation->Name(),
+              options.keep.empty() ? std::string() : base->Path(),
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
   const Counts counts = Count(results);
   const std::string tolerated =
@@ -343,7 +370,10 @@ int Run(const Options& options, int nStopFd) {
   if (json && !json->Write(JsonReport(check, results), why)) return CannotRun(why);
   if (junit && !junit->Write(JunitReport(check, results), why)) return CannotRun(why);
   if (!options.keep.empty()) {
-    std::fprintf(out, "%s: outputs kept in %s\n", kProgram, EscapeText(base).c_str());
+    std::fprintf(out, "%s: outputs kept in %s\n", kProgram, EscapeText(base->Path()).c_str());
+  } else if (const std::string left = base->Remove(); !left.empty()) {
+    std::fprintf(stderr, "%s: warning: could not remove all the check's files: %s\n", kProgram,
+                 EscapeText(left).c_str());
   }
   if (counts.errors != 0) return kExitCannotRun;
   return counts.failed == 0 ? kExitPassed : kExitFailed;
@@ -352,6 +382,14 @@ int Run(const Options& options, int nStopFd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // No process of the same user may open the check's descriptors (its
+  // terminal, its pipes, its reports) through /proc, or trace it.
+  (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  // The walk of a deep tree holds a descriptor for each folder it is in.
+  if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    (void)::setrlimit(RLIMIT_NOFILE, &files);
+  }
   // For the whole run: a signal even while the options are read ends the
   // check by its rule.
   const StopPipe stop;

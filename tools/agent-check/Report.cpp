@@ -139,7 +139,7 @@ Json ScenarioJson(const Check& check, const ScenarioResult& result) {
     json["readInPart"] = {{"stdout", run.outCut},
                           {"stderr", run.errCut},
                           {"transcript", run.transcriptCut},
-                          {"files", !run.filesComplete}};
+                          {"files", !run.filesIncomplete.empty()}};
   } else {
     json["exit"] = nullptr;
     json["seconds"] = nullptr;
@@ -300,6 +300,7 @@ std::string JsonReport(const Check& check, const std::vector<ScenarioResult>& re
   PutCommandLine(json, "commandLine", check.program, check.args);
   json["timeLimitSeconds"] = Rounded(check.timeLimit);
   json["jobs"] = check.jobs;
+  json["isolation"] = check.isolation;
   json["seconds"] = Rounded(check.seconds);
   PutTextOrNull(json, "keptIn", check.keptIn);
   json["passed"] = counts.failed == 0;

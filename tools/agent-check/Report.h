@@ -13,7 +13,7 @@
 namespace AgentCheck {
 
 // The version of the JSON report; its fields are only ever added.
-constexpr int kReportVersion = 2;
+constexpr int kReportVersion = 3;
 
 struct ScenarioResult {
   Scenario scenario;
@@ -28,7 +28,8 @@ struct Check {
   std::vector<std::string> args;
   double timeLimit = 0;
   int jobs = 0;
-  std::string keptIn;  // the folder that keeps the outputs; empty: none kept
+  std::string isolation;  // "sandbox" or "subreaper"
+  std::string keptIn;     // the folder that keeps the outputs; empty: none kept
   double seconds = 0;
 };
 

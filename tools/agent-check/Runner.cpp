@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -19,9 +23,8 @@
 #include <system_error>
 #include <utility>
 
-#include "Evidence.h"
-#include "Keeper.h"
-#include "UniqueFd.h"
+#include "KeeperProtocol.h"
+#include "Processes.h"
 
 extern char** environ;  // NOLINT: the process's environment, handed on to the agent
 
@@ -31,72 +34,140 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a keeper told to kill everything is given before it is killed
-// itself; it only has to kill and reap.
-constexpr std::chrono::milliseconds kKeeperGrace{1500};
-// The processes named as left running, at most.
-constexpr std::size_t kMaxLeftNamed = 16;
+constexpr char kKeeperName[] = "umx-agent-keeper";
+constexpr std::size_t kPiece = 64 << 10;
 
-// A pipe whose ends are closed when it goes; either may be closed early.
-struct Pipe {
-  Pipe() {
-    int fds[2] = {-1, -1};
-    if (::pipe2(fds, O_CLOEXEC) == 0) {
-      read = fds[0];
-      write = fds[1];
-    }
-  }
-  ~Pipe() {
-    Close(read);
-    Close(write);
-  }
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
-  static void Close(int& fd) {
-    if (fd >= 0) ::close(std::exchange(fd, -1));
-  }
-  int read = -1;
-  int write = -1;
+// The namespaces and limits of every scenario's sandbox, before its mounts.
+// The keeper is the sandbox's first process (--as-pid-1): no process of the
+// agent's can signal it, and when it exits the kernel kills the rest.
+const char* const kSandboxOptions[] = {
+    "--unshare-all",
+    "--unshare-user",
+    "--disable-userns",
+    "--die-with-parent",
+    "--new-session",
+    "--as-pid-1",
+    "--cap-drop",
+    "ALL",
+    "--ro-bind",
+    "/",
+    "/",
+    "--dev",
+    "/dev",
+    "--proc",
+    "/proc",
+    "--tmpfs",
+    "/tmp",
 };
 
-// Opens a new output file of the scenario's, for the agent to write and the
-// check to read back through the same descriptor, whatever the agent later
-// puts at its path.
-int CreateOutput(const std::string& path) {
-  return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+std::string Errno(int nError = errno) { return std::strerror(nError); }
+
+// The folder of the running program.
+std::string OwnFolder() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : self.parent_path().string();
 }
 
-// Up to `nCap` bytes of `fd` from its start; `bCut` when it holds more.
-std::string ReadCapped(int fd, std::size_t nCap, bool& bCut) {
-  std::string text;
-  char buffer[65536];
-  while (text.size() <= nCap) {
-    const ssize_t nRead = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
-    if (nRead < 0 && errno == EINTR) continue;
-    if (nRead <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(nRead));
+std::string FindKeeper(std::string& why) {
+  const std::string folder = OwnFolder();
+  for (const std::string& candidate :
+       {folder + "/" + kKeeperName, folder + "/" UMX_KEEPER_FROM_BINDIR "/" + kKeeperName}) {
+    if (::access(candidate.c_str(), X_OK) == 0)
+      return fs::path(candidate).lexically_normal().string();
   }
-  bCut = text.size() > nCap;
-  if (bCut) {
-    text.resize(nCap);
-    text.shrink_to_fit();
-  }
-  return text;
+  why = std::string("cannot find ") + kKeeperName + " beside " + folder + " or in " + folder +
+        "/" UMX_KEEPER_FROM_BINDIR;
+  return {};
 }
 
-// The transcript is written by the agent's process, which may have put a
-// link, a FIFO or a device at its path: it is read only as a regular file
-// reached without a link, and never waited on. -1 with errno otherwise
-// (EFTYPE-like cases as EINVAL).
-int OpenTranscript(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) return -1;
-  struct stat status {};
-  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    errno = EINVAL;
+// A folder under /tmp that `path` is in, as /tmp/NAME; empty when it is in
+// none. The sandbox's /tmp is its own, so such a folder is bound into it.
+std::string TopFolderInTmp(const std::string& path) {
+  if (path.rfind("/tmp/", 0) != 0) return {};
+  const std::size_t nEnd = path.find('/', 5);
+  return nEnd == std::string::npos ? std::string() : path.substr(0, nEnd);
+}
+
+// The descriptors a keeper starts with, each a copy made for the start
+// alone: 0 /dev/null, 1 and 2 the agent's outputs, 3 the keeper's socket.
+class KeeperDescriptors {
+ public:
+  KeeperDescriptors(int outFd, int errFd, int socketFd) {
+    const UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    const int sources[] = {null.get(), outFd, errFd, socketFd};
+    for (std::size_t n = 0; n < m_fds.size(); ++n) {
+      // Above every target, so that no dup2 of the start overwrites a source.
+      m_fds[n] = UniqueFd(sources[n] < 0 ? -1 : ::fcntl(sources[n], F_DUPFD_CLOEXEC, 10));
+      m_bValid = m_bValid && m_fds[n].get() >= 0;
+    }
+  }
+  bool Valid() const { return m_bValid; }
+  // Adds the moves to their places to `actions`.
+  void Place(posix_spawn_file_actions_t& actions) const {
+    for (std::size_t n = 0; n < m_fds.size(); ++n)
+      posix_spawn_file_actions_adddup2(&actions, m_fds[n].get(), static_cast<int>(n));
+  }
+
+ private:
+  std::array<UniqueFd, 4> m_fds;
+  bool m_bValid = true;
+};
+
+// Starts `argv` with the descriptors of `fds`, default signal actions and
+// nothing blocked; its pid, or -1 with errno. posix_spawn, as the check has
+// threads.
+pid_t Spawn(const std::vector<std::string>& argv, std::vector<std::string>& environment,
+            const KeeperDescriptors& fds) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> env;
+  for (std::string& text : environment)
+    env.push_back(text.data());
+  env.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  fds.Place(actions);
+  sigset_t all;
+  sigset_t none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = -1;
+  const int nError = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (nError != 0) {
+    errno = nError;
     return -1;
   }
-  return fd.release();
+  return pid;
+}
+
+// The sandbox's command line up to the keeper's: the namespaces, then the
+// scenario's own folders bound writable over a read-only file system, with
+// the check's other folders hidden.
+std::vector<std::string> SandboxCommand(const Isolation& isolation, const std::string& program,
+                                        const std::string& base, const std::string& root,
+                                        const std::string& work, const std::string& transcript) {
+  std::vector<std::string> command{isolation.bwrap};
+  command.insert(command.end(), std::begin(kSandboxOptions), std::end(kSandboxOptions));
+  std::set<std::string> seen;
+  for (const std::string& path : {program, isolation.keeper}) {
+    const std::string top = TopFolderInTmp(path);
+    if (!top.empty() && seen.insert(top).second)
+      command.insert(command.end(), {"--ro-bind", top, top});
+  }
+  command.insert(command.end(), {"--tmpfs", base, "--bind", root, root, "--bind", work, work,
+                                 "--bind", transcript, transcript, "--remount-ro", base, "--chdir",
+                                 work, "--setenv", "TMPDIR", "/tmp", "--"});
+  return command;
 }
 
 // The keepers now running, so that a sweep for the processes of a lost
@@ -109,58 +180,130 @@ bool IsKeeper(pid_t pid) {
   return g_keepers.count(pid) != 0;
 }
 
-// A started keeper: killed and reaped, if it is still there, when it goes;
-// then, if the agent killed it, whatever the agent left behind is swept.
-class Keeper {
+// The check's child for one scenario (the sandbox, or the keeper itself):
+// reaped when it goes, killed first if it is still there; and where it was
+// the keeper itself and went silent, whatever the agent left is swept.
+class KeeperProcess {
  public:
-  explicit Keeper(const KeeperPlan& plan) {
-    static std::once_flag subreaper;
-    std::call_once(subreaper, BecomeSubreaper);
+  KeeperProcess(const std::vector<std::string>& argv, std::vector<std::string>& environment,
+                const KeeperDescriptors& fds, bool bSandbox)
+      : m_bSandbox(bSandbox) {
     std::lock_guard<std::mutex> lock(g_keepersMutex);
-    m_pid = StartKeeper(plan);
+    m_pid = Spawn(argv, environment, fds);
     if (m_pid > 0) g_keepers.insert(m_pid);
   }
-  ~Keeper() {
+  ~KeeperProcess() {
     if (m_pid <= 0) return;
-    int nStatus = 0;
-    pid_t reaped = 0;
-    for (int nTry = 0; nTry < 300 && (reaped = ::waitpid(m_pid, &nStatus, WNOHANG)) == 0; ++nTry)
-      ::poll(nullptr, 0, 5);
-    if (reaped == 0) {
+    if (!Reaped(m_deadline)) {
       ::kill(m_pid, SIGKILL);
-      while (::waitpid(m_pid, &nStatus, 0) < 0 && errno == EINTR) {
+      while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
       }
-      m_bLost = true;
     }
     {
       std::lock_guard<std::mutex> lock(g_keepersMutex);
       g_keepers.erase(m_pid);
     }
-    if (m_bLost) {
+    // In a sandbox the kernel kills what is left; without one, what the
+    // agent left is now the check's.
+    if (m_bLost && !m_bSandbox) {
       static std::mutex sweeping;
       std::lock_guard<std::mutex> lock(sweeping);
-      (void)KillStrayChildren(IsKeeper);
+      (void)KillDescendants(::getpid(), IsKeeper);
     }
   }
-  Keeper(const Keeper&) = delete;
-  Keeper& operator=(const Keeper&) = delete;
+  KeeperProcess(const KeeperProcess&) = delete;
+  KeeperProcess& operator=(const KeeperProcess&) = delete;
 
   bool Started() const { return m_pid > 0; }
-  // The keeper went without its last word: the agent's processes may now
-  // be the check's children.
-  void Lost() { m_bLost = true; }
+  // The keeper went silent: it is killed when this goes, and its agent's
+  // processes swept.
+  void Lost() {
+    m_bLost = true;
+    m_deadline = Clock::now();
+  }
+  // How long it is given to exit by itself when this goes.
+  void ExitBy(Clock::time_point deadline) { m_deadline = deadline; }
 
  private:
+  bool Reaped(Clock::time_point deadline) {
+    for (;;) {
+      const pid_t reaped = ::waitpid(m_pid, nullptr, WNOHANG);
+      if (reaped == m_pid || (reaped < 0 && errno != EINTR)) return true;
+      if (Clock::now() >= deadline) return false;
+      ::poll(nullptr, 0, 2);
+    }
+  }
+
   pid_t m_pid = -1;
+  bool m_bSandbox;
   bool m_bLost = false;
+  Clock::time_point m_deadline = Clock::now() + std::chrono::milliseconds(500);
+};
+
+// The transcript is written by the agent's process, which may have put a
+// link, a FIFO or a device at its name: it is read only as a regular file
+// reached without a link, and never waited on. -1 with errno otherwise.
+int OpenTranscript(int folderFd) {
+  UniqueFd fd(
+      ::openat(folderFd, "transcript.jsonl", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return -1;
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  return fd.release();
+}
+
+// Hands `fd`'s bytes from `offset`, up to `nCap` bytes from its start, to
+// `take` a piece at a time; true when there were more.
+template <typename Take>
+bool ReadPieces(int fd, std::size_t& offset, std::size_t nCap, Take take) {
+  std::string piece(kPiece, '\0');
+  while (offset < nCap) {
+    const ssize_t nRead =
+        ::pread(fd, piece.data(), std::min(kPiece, nCap - offset), static_cast<off_t>(offset));
+    if (nRead < 0 && errno == EINTR) continue;
+    if (nRead <= 0) return false;
+    offset += static_cast<std::size_t>(nRead);
+    take(std::string_view(piece.data(), static_cast<std::size_t>(nRead)));
+  }
+  char byte = 0;
+  return ::pread(fd, &byte, 1, static_cast<off_t>(offset)) == 1;
+}
+
+// Watches a cancellation scenario's transcript for a held call, reading
+// only what was added since it last looked.
+class HeldWatch {
+ public:
+  explicit HeldWatch(int folderFd)
+      : m_folderFd(folderFd),
+        m_reader([this](CallRecord&& record) { m_bHeld = m_bHeld || record.state == "held"; }) {}
+  bool Held() {
+    const UniqueFd fd(OpenTranscript(m_folderFd));
+    if (fd.get() >= 0 && !m_bHeld) {
+      (void)ReadPieces(fd.get(), m_nRead, kMaxTranscript,
+                       [this](std::string_view piece) { m_reader.Add(piece); });
+    }
+    return m_bHeld;
+  }
+
+ private:
+  int m_folderFd;
+  std::size_t m_nRead = 0;
+  bool m_bHeld = false;
+  TranscriptReader m_reader;
 };
 
 // The environment the agent runs in: the check's own, with the local
 // platform's variables replaced by the scenario's.
 std::vector<std::string> AgentEnvironment(const RunRequest& request, const RunResult& result) {
   std::vector<std::string> environment;
+  const bool bSandbox = request.isolation->sandbox;
   for (char** ppsz = environ; *ppsz != nullptr; ++ppsz) {
-    if (std::strncmp(*ppsz, "RK_LOCAL_PLATFORM_", 18) != 0) environment.emplace_back(*ppsz);
+    if (std::strncmp(*ppsz, "RK_LOCAL_PLATFORM_", 18) == 0) continue;
+    if (bSandbox && std::strncmp(*ppsz, "TMPDIR=", 7) == 0) continue;
+    environment.emplace_back(*ppsz);
   }
   environment.push_back("RK_LOCAL_PLATFORM_ROOT=" + result.root);
   environment.push_back("RK_LOCAL_PLATFORM_TRANSCRIPT=" + result.transcriptPath);
@@ -168,55 +311,306 @@ std::vector<std::string> AgentEnvironment(const RunRequest& request, const RunRe
   return environment;
 }
 
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-  std::vector<char*> pointers;
-  pointers.reserve(texts.size() + 1);
-  for (std::string& text : texts)
-    pointers.push_back(text.data());
-  pointers.push_back(nullptr);
-  return pointers;
+// The outputs of one run, made in the scenario's folder through its
+// descriptor: each new, never a name that was there before.
+struct Outputs {
+  UniqueFd out, err, transcript;
+  bool Made() const { return out.get() >= 0 && err.get() >= 0 && transcript.get() >= 0; }
+};
+
+Outputs MakeOutputs(int folderFd) {
+  const auto create = [folderFd](const char* name) {
+    return UniqueFd(
+        ::openat(folderFd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  };
+  Outputs outputs{create("stdout"), create("stderr"), create("transcript.jsonl")};
+  if (outputs.Made() &&
+      (::mkdirat(folderFd, "root", 0700) != 0 || ::mkdirat(folderFd, "work", 0700) != 0))
+    outputs.out = UniqueFd();
+  return outputs;
 }
 
-// Reads what was added to the transcript since `offset`; true once a
-// complete line records a held call.
-bool ShowsHeldCall(const std::string& path, std::size_t& offset) {
-  UniqueFd fd(OpenTranscript(path));
-  std::string added;
-  char buffer[4096];
-  ssize_t nRead = 0;
-  while (fd.get() >= 0 && offset + added.size() < kMaxTranscript &&
-         (nRead = ::pread(fd.get(), buffer, sizeof buffer,
-                          static_cast<off_t>(offset + added.size()))) > 0) {
-    added.append(buffer, static_cast<std::size_t>(nRead));
+// The run as it goes: the keeper's messages, the limits, the check's word.
+class Supervision {
+ public:
+  Supervision(const RunRequest& request, RunResult& result, KeeperProcess& keeper, int socketFd)
+      : m_request(request),
+        m_result(result),
+        m_keeper(keeper),
+        m_socketFd(socketFd),
+        m_start(Clock::now()),
+        m_deadline(m_start + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(request.timeLimit))) {}
+
+  // Until the keeper says all is done, or goes silent, or its grace ends.
+  void Wait() {
+    std::optional<HeldWatch> held;
+    UniqueFd watch;
+    if (m_request.cancel) {
+      held.emplace(m_request.folder->fd.get());
+      watch = UniqueFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+      if (watch.get() >= 0)
+        ::inotify_add_watch(watch.get(), m_result.transcriptPath.c_str(), IN_MODIFY);
+    }
+    while (!m_bDone) {
+      const Clock::time_point now = Clock::now();
+      if (now >= m_deadline) {
+        if (m_bKillSent) {
+          m_keeper.Lost();  // silent through its grace: killed, and its strays swept
+          break;
+        }
+        m_result.timedOut = true;
+        KillAll();
+      }
+      const bool bWatching = held && !m_result.signalSent && !m_bKillSent;
+      auto nWait =
+          std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - now).count() + 1;
+      if (bWatching && watch.get() < 0) nWait = std::min<long long>(nWait, 10);
+      pollfd fds[] = {{m_socketFd, POLLIN, 0},
+                      {bWatching ? watch.get() : -1, POLLIN, 0},
+                      {m_bKillSent ? -1 : m_request.stopFd, POLLIN, 0}};
+      if (::poll(fds, 3, static_cast<int>(std::max<long long>(nWait, 0))) < 0 && errno != EINTR)
+        break;
+      if ((fds[2].revents & POLLIN) != 0) {
+        m_result.stopped = true;
+        KillAll();
+      }
+      if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !Receive()) {
+        m_keeper.Lost();  // closed before its last word
+        break;
+      }
+      if (bWatching) {
+        char events[4096];
+        while (watch.get() >= 0 && ::read(watch.get(), events, sizeof events) > 0) {
+        }
+        if (held->Held()) {
+          Send(kKeeperTerminate);
+          m_result.signalSent = true;
+        }
+      }
+    }
+    if (m_result.seconds == 0) m_result.seconds = Seconds();
+    m_keeper.ExitBy(m_bDone ? Clock::now() + std::chrono::milliseconds(500) : Clock::now());
+    if (!m_bDone) m_result.keeperLost = !m_result.stopped;
+    if (!m_bStarted && m_result.startError.empty())
+      m_result.startError = "the keeper did not start";
   }
-  const std::size_t nComplete = added.rfind('\n');
-  if (nComplete == std::string::npos) return false;
-  offset += nComplete + 1;
-  std::vector<std::string> problems;
-  const std::vector<CallRecord> records = ReadTranscript(added.substr(0, nComplete), problems);
-  return std::any_of(records.begin(), records.end(),
-                     [](const CallRecord& record) { return record.state == "held"; });
+
+ private:
+  double Seconds() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
+  void Send(char command) { (void)::send(m_socketFd, &command, 1, MSG_NOSIGNAL | MSG_DONTWAIT); }
+  void KillAll() {
+    Send(kKeeperKill);
+    m_bKillSent = true;
+    m_deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(kKeeperGraceSeconds));
+  }
+  // Takes the keeper's messages; false when it is gone without its last.
+  bool Receive() {
+    for (;;) {
+      KeeperMessage message;
+      const ssize_t nRead = ::recv(m_socketFd, &message, sizeof message, MSG_DONTWAIT);
+      if (nRead < 0 && errno == EINTR) continue;
+      if (nRead < 0) return errno == EAGAIN;
+      if (nRead == 0) return false;
+      if (static_cast<std::size_t>(nRead) != sizeof message) continue;
+      message.text[sizeof message.text - 1] = '\0';
+      switch (message.kind) {
+        case KeeperMessage::kStarted:
+          m_bStarted = true;
+          break;
+        case KeeperMessage::kStartFailed:
+          m_bStarted = true;
+          m_result.startError = "cannot run " + m_request.program + ": " + Errno(message.value);
+          break;
+        case KeeperMessage::kExited:
+          m_result.exited = WIFEXITED(message.value);
+          m_result.status = m_result.exited ? WEXITSTATUS(message.value) : 0;
+          m_result.signal = WIFSIGNALED(message.value) ? WTERMSIG(message.value) : 0;
+          m_result.seconds = Seconds();
+          break;
+        case KeeperMessage::kLeft:
+          m_result.leftCount = message.value;
+          if (m_result.leftRunning.size() < static_cast<std::size_t>(kMaxLeftNamed))
+            m_result.leftRunning.emplace_back(message.text);
+          break;
+        case KeeperMessage::kDone:
+          m_bDone = true;
+          return true;
+        default:
+          break;
+      }
+    }
+  }
+
+  const RunRequest& m_request;
+  RunResult& m_result;
+  KeeperProcess& m_keeper;
+  int m_socketFd;
+  Clock::time_point m_start;
+  Clock::time_point m_deadline;
+  bool m_bKillSent = false;
+  bool m_bStarted = false;
+  bool m_bDone = false;
+};
+
+// Reads back each output, a piece at a time, into the run's evidence, and
+// lists what the agent left under its root.
+void Collect(const RunRequest& request, const Outputs& outputs, RunResult& result,
+             Evidence& evidence) {
+  EvidenceReader reader(result.root);
+  std::size_t nOffset = 0;
+  result.outCut = ReadPieces(outputs.out.get(), nOffset, kMaxOut,
+                             [&reader](std::string_view piece) { reader.Out(piece); });
+  nOffset = 0;
+  result.errCut = ReadPieces(outputs.err.get(), nOffset, kMaxErr,
+                             [&reader](std::string_view piece) { reader.Err(piece); });
+  // Read through the name, not the descriptor made for it: the agent's
+  // process writes it by name, and may have put something else there.
+  std::string transcriptProblem;
+  if (const UniqueFd fd(OpenTranscript(request.folder->fd.get())); fd.get() >= 0) {
+    nOffset = 0;
+    result.transcriptCut =
+        ReadPieces(fd.get(), nOffset, kMaxTranscript,
+                   [&reader](std::string_view piece) { reader.Transcript(piece); });
+  } else {
+    transcriptProblem = "the transcript cannot be read as a regular file: " + Errno();
+    result.transcriptCut = true;
+  }
+  evidence = reader.Finish(result.transcriptCut, result.outCut);
+  if (!transcriptProblem.empty()) {
+    evidence.transcriptProblems.insert(evidence.transcriptProblems.begin(), transcriptProblem);
+  }
+  FileListing listing = ListFiles(request.folder->fd.get(), "root", kMaxFiles, kMaxPathBytes);
+  result.files = std::move(listing.files);
+  result.filesIncomplete = std::move(listing.incomplete);
 }
 
 }  // namespace
 
-std::optional<TempFolder> TempFolder::Make(std::string& why) {
+std::optional<Isolation> FindIsolation(SandboxMode mode, std::string& why) {
+  Isolation isolation;
+  isolation.keeper = FindKeeper(why);
+  if (isolation.keeper.empty()) return std::nullopt;
+  if (mode == SandboxMode::Off) {
+    isolation.why = "--sandbox=off";
+    return isolation;
+  }
+  std::string whyNot;
+  isolation.bwrap = FindProgram("bwrap", whyNot);
+  if (!isolation.bwrap.empty()) {
+    // A sandbox like a scenario's, tried once: the keeper's probe exits 0.
+    std::vector<std::string> command{isolation.bwrap};
+    command.insert(command.end(), std::begin(kSandboxOptions), std::end(kSandboxOptions));
+    const std::string top = TopFolderInTmp(isolation.keeper);
+    if (!top.empty()) command.insert(command.end(), {"--ro-bind", top, top});
+    command.insert(command.end(), {"--", isolation.keeper, "--probe"});
+    int fds[2] = {-1, -1};
+    if (::pipe2(fds, O_CLOEXEC) != 0) fds[0] = fds[1] = -1;
+    const UniqueFd errRead(fds[0]);
+    UniqueFd errWrite(fds[1]);
+    std::vector<std::string> environment;
+    for (char** ppsz = environ; *ppsz != nullptr; ++ppsz)
+      environment.emplace_back(*ppsz);
+    int socketPair[2] = {-1, -1};
+    (void)::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, socketPair);
+    const UniqueFd socketOurs(socketPair[0]);
+    const UniqueFd socketTheirs(socketPair[1]);
+    const KeeperDescriptors descriptors(errWrite.get(), errWrite.get(), socketTheirs.get());
+    const pid_t pid = descriptors.Valid() ? Spawn(command, environment, descriptors) : -1;
+    errWrite = UniqueFd();
+    int status = 0;
+    if (pid > 0) {
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+      isolation.sandbox = true;
+      return isolation;
+    }
+    char said[512] = {};
+    const ssize_t nRead = errRead.get() < 0 ? -1 : ::read(errRead.get(), said, sizeof said - 1);
+    std::string text(said, nRead > 0 ? static_cast<std::size_t>(nRead) : 0);
+    text = text.substr(0, text.find('\n'));
+    whyNot = isolation.bwrap + " cannot make a sandbox here" + (text.empty() ? "" : ": " + text);
+  }
+  if (mode == SandboxMode::Require) {
+    why = "no sandbox (--sandbox=require): " + whyNot;
+    return std::nullopt;
+  }
+  isolation.why = whyNot;
+  return isolation;
+}
+
+std::optional<BaseFolder> BaseFolder::MakeTemporary(std::string& why) {
   const char* pszTmp = std::getenv("TMPDIR");
   std::string pattern = std::string(pszTmp != nullptr && *pszTmp != '\0' ? pszTmp : "/tmp") +
                         "/umx-agent-check-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
-    why = "cannot make a folder like " + pattern + ": " + std::strerror(errno);
+    why = "cannot make a folder like " + pattern + ": " + Errno();
     return std::nullopt;
   }
-  return TempFolder(pattern);
+  std::string path = fs::absolute(pattern).lexically_normal().string();
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) {
+    why = "cannot open " + path + ": " + Errno();
+    (void)::rmdir(path.c_str());
+    return std::nullopt;
+  }
+  return BaseFolder(std::move(path), std::move(fd), true);
 }
 
-TempFolder::TempFolder(TempFolder&& other) noexcept : m_strPath(std::move(other.m_strPath)) {
-  other.m_strPath.clear();
+std::optional<BaseFolder> BaseFolder::Keep(const std::string& path, std::string& why) {
+  std::string absolute = fs::absolute(path).lexically_normal().string();
+  UniqueFd fd(::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) {
+    why = "cannot open " + path + ": " + Errno();
+    return std::nullopt;
+  }
+  return BaseFolder(std::move(absolute), std::move(fd), false);
 }
 
-TempFolder::~TempFolder() {
-  if (!m_strPath.empty()) RemoveTree(m_strPath);
+BaseFolder::BaseFolder(std::string path, UniqueFd fd, bool bTemporary)
+    : m_path(std::move(path)), m_fd(std::move(fd)), m_bTemporary(bTemporary) {}
+
+BaseFolder::BaseFolder(BaseFolder&& other) noexcept
+    : m_path(std::move(other.m_path)),
+      m_fd(std::move(other.m_fd)),
+      m_bTemporary(std::exchange(other.m_bTemporary, false)) {}
+
+BaseFolder::~BaseFolder() { (void)Remove(); }
+
+std::string BaseFolder::Remove() {
+  if (!m_bTemporary || m_path.empty()) return {};
+  m_bTemporary = false;
+  m_fd = UniqueFd();
+  return RemoveTree(m_path);
+}
+
+std::optional<ScenarioFolder> MakeScenarioFolder(const BaseFolder& base, const std::string& label,
+                                                 std::string& why) {
+  // Random: an agent that knows the labels cannot put anything at a
+  // scenario's name before it is made.
+  unsigned char random[6] = {};
+  if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    why = "cannot name a folder in " + base.Path() + ": " + Errno();
+    return std::nullopt;
+  }
+  std::string name = label + "-";
+  for (const unsigned char byte : random)
+    name += "abcdefghijklmnopqrstuvwxyz234567"[byte & 31];
+  if (::mkdirat(base.Fd(), name.c_str(), 0700) != 0) {
+    why = "cannot make " + base.Path() + "/" + name + ": " + Errno();
+    return std::nullopt;
+  }
+  ScenarioFolder folder{
+      base.Path() + "/" + name,
+      UniqueFd(::openat(base.Fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))};
+  if (folder.fd.get() < 0) {
+    why = "cannot open " + folder.path + ": " + Errno();
+    return std::nullopt;
+  }
+  return std::optional<ScenarioFolder>(std::move(folder));
 }
 
 std::string FindProgram(const std::string& name, std::string& why) {
@@ -247,140 +641,55 @@ std::string FindProgram(const std::string& name, std::string& why) {
   return {};
 }
 
-RunResult RunAgent(const RunRequest& request) {
+RunResult RunAgent(const RunRequest& request, Evidence& evidence) {
   RunResult result;
-  result.root = request.folder + "/root";
-  const std::string work = request.folder + "/work";
-  result.outPath = request.folder + "/stdout";
-  result.errPath = request.folder + "/stderr";
-  result.transcriptPath = request.folder + "/transcript.jsonl";
-  const auto fail = [&result, &request](const std::string& what) {
-    result.startError = "cannot " + what + " in " + request.folder + ": " + std::strerror(errno);
+  const std::string& folder = request.folder->path;
+  result.root = folder + "/root";
+  result.outPath = folder + "/stdout";
+  result.errPath = folder + "/stderr";
+  result.transcriptPath = folder + "/transcript.jsonl";
+  const std::string work = folder + "/work";
+  const auto fail = [&result, &folder](const std::string& what) {
+    result.startError = "cannot " + what + " in " + folder + ": " + Errno();
     return result;
   };
-  UniqueFd out(CreateOutput(result.outPath));
-  UniqueFd err(CreateOutput(result.errPath));
-  UniqueFd transcript(CreateOutput(result.transcriptPath));
-  if (out.get() < 0 || err.get() < 0 || transcript.get() < 0) return fail("create the outputs");
-  if (::mkdir(result.root.c_str(), 0700) != 0 || ::mkdir(work.c_str(), 0700) != 0) {
-    return fail("make the root and working folders");
-  }
-  // Watched before the agent starts, so that no record escapes the watch.
-  UniqueFd watch(request.cancel ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1);
-  if (watch.get() >= 0) ::inotify_add_watch(watch.get(), result.transcriptPath.c_str(), IN_MODIFY);
+  const Outputs outputs = MakeOutputs(request.folder->fd.get());
+  if (!outputs.Made()) return fail("make the outputs, root and working folders");
 
-  std::vector<std::string> argv{request.program};
-  argv.insert(argv.end(), request.args.begin(), request.args.end());
+  int socketPair[2] = {-1, -1};
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, socketPair) != 0)
+    return fail("make a socket");
+  const UniqueFd socket(socketPair[0]);
+  UniqueFd keeperEnd(socketPair[1]);
+  std::vector<std::string> command;
+  const Isolation& isolation = *request.isolation;
+  if (isolation.sandbox) {
+    const std::string base = folder.substr(0, folder.find_last_of('/'));
+    command =
+        SandboxCommand(isolation, request.program, base, result.root, work, result.transcriptPath);
+  }
+  command.insert(command.end(), {isolation.keeper, work, request.program});
+  command.insert(command.end(), request.args.begin(), request.args.end());
   std::vector<std::string> environment = AgentEnvironment(request, result);
-  std::vector<char*> argvPointers = Pointers(argv);
-  std::vector<char*> environmentPointers = Pointers(environment);
-  Pipe control;
-  Pipe report;
-  if (control.read < 0 || report.read < 0) return fail("make a pipe");
+  const KeeperDescriptors descriptors(outputs.out.get(), outputs.err.get(), keeperEnd.get());
+  if (!descriptors.Valid()) return fail("prepare the descriptors");
 
-  const Clock::time_point start = Clock::now();
-  Clock::time_point deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(request.timeLimit));
-  Keeper keeper(KeeperPlan{request.program.c_str(), argvPointers.data(), environmentPointers.data(),
-                           work.c_str(), control.read, report.write, out.get(), err.get()});
-  if (!keeper.Started()) return fail("start the agent's keeper");
-  Pipe::Close(control.read);
-  Pipe::Close(report.write);
-
-  bool bKillSent = false;
-  const auto send = [&control](char command) { (void)!::write(control.write, &command, 1); };
-  const auto killAll = [&] {
-    send(kKeeperKill);
-    bKillSent = true;
-    deadline = Clock::now() + kKeeperGrace;
-  };
-  bool bDone = false;
-  std::string received;
-  std::size_t nTranscriptRead = 0;
-  while (!bDone) {
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) {
-      if (bKillSent) {
-        keeper.Lost();  // it did not end in its grace: it is killed, and its strays swept
-        break;
-      }
-      result.timedOut = true;
-      killAll();
-    }
-    auto nWait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-    const bool bWatching = request.cancel && !result.signalSent && !bKillSent;
-    if (bWatching && watch.get() < 0) nWait = std::min<long long>(nWait, 10);
-    pollfd fds[] = {{report.read, POLLIN, 0},
-                    {bWatching ? watch.get() : -1, POLLIN, 0},
-                    {bKillSent ? -1 : request.stopFd, POLLIN, 0}};
-    if (::poll(fds, 3, static_cast<int>(std::max<long long>(nWait, 0))) < 0 && errno != EINTR) {
-      break;
-    }
-    if ((fds[2].revents & POLLIN) != 0) {
-      result.stopped = true;
-      killAll();
-    }
-    if ((fds[0].revents & (POLLIN | POLLHUP)) != 0) {
-      char buffer[sizeof(KeeperMessage) * 8];
-      const ssize_t nRead = ::read(report.read, buffer, sizeof buffer);
-      if (nRead == 0) {
-        keeper.Lost();  // the pipe closed before its last word: the agent killed it
-        break;
-      }
-      if (nRead > 0) received.append(buffer, static_cast<std::size_t>(nRead));
-      for (; received.size() >= sizeof(KeeperMessage); received.erase(0, sizeof(KeeperMessage))) {
-        KeeperMessage message;
-        std::memcpy(&message, received.data(), sizeof message);
-        message.text[sizeof message.text - 1] = '\0';
-        switch (message.kind) {
-          case KeeperMessage::kStartFailed:
-            result.startError =
-                "cannot run " + request.program + ": " + std::strerror(message.value);
-            break;
-          case KeeperMessage::kExited:
-            result.exited = WIFEXITED(message.value);
-            result.status = result.exited ? WEXITSTATUS(message.value) : 0;
-            result.signal = WIFSIGNALED(message.value) ? WTERMSIG(message.value) : 0;
-            result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            break;
-          case KeeperMessage::kLeft:
-            if (result.leftRunning.size() < kMaxLeftNamed)
-              result.leftRunning.emplace_back(message.text);
-            break;
-          case KeeperMessage::kDone:
-            bDone = true;
-            break;
-          default:
-            break;
-        }
-      }
-    }
-    if (bWatching) {
-      char events[4096];
-      while (watch.get() >= 0 && ::read(watch.get(), events, sizeof events) > 0) {
-      }
-      if (ShowsHeldCall(result.transcriptPath, nTranscriptRead)) {
-        send(kKeeperTerminate);
-        result.signalSent = true;
-      }
-    }
+  {
+    // Gone, and all it held with it, before anything the agent left is read.
+    KeeperProcess keeper(command, environment, descriptors, isolation.sandbox);
+    if (!keeper.Started()) return fail("start " + command.front());
+    keeperEnd = UniqueFd();  // the keeper's alone now: its end closes when it does
+    Supervision(request, result, keeper, socket.get()).Wait();
   }
-  if (result.seconds == 0)
-    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (!bDone) result.keeperLost = !result.stopped && !result.timedOut;
-  Pipe::Close(control.write);  // a keeper still there kills all and goes
-
-  result.out = ReadCapped(out.get(), kMaxOut, result.outCut);
-  result.err = ReadCapped(err.get(), kMaxErr, result.errCut);
-  if (UniqueFd fd(OpenTranscript(result.transcriptPath)); fd.get() >= 0) {
-    result.transcript = ReadCapped(fd.get(), kMaxTranscript, result.transcriptCut);
-  } else {
-    result.transcriptProblem =
-        std::string("the transcript cannot be read as a regular file: ") + std::strerror(errno);
+  if (!result.startError.empty() && isolation.sandbox) {
+    // What the sandbox said when it could not start went to stderr.
+    Evidence said;
+    Collect(request, outputs, result, said);
+    if (!said.errTail.empty())
+      result.startError += ": " + said.errTail.substr(0, said.errTail.find('\n'));
+    return result;
   }
-  FileListing listing = ListFiles(result.root, kMaxFiles);
-  result.files = std::move(listing.files);
-  result.filesComplete = listing.complete;
+  Collect(request, outputs, result, evidence);
   return result;
 }
 

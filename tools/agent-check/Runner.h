@@ -1,34 +1,78 @@
 // Runs an agent for one scenario: in a folder of the scenario's own with a
-// fresh platform root and working folder, under a time limit, collecting
-// what it left behind.
+// fresh platform root and working folder, under a time limit, held by the
+// keeper program inside a sandbox of its own where the machine allows one,
+// and reads back what it left.
 #pragma once
+
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Evidence.h"
 #include "Tree.h"
+#include "UniqueFd.h"
 
 namespace AgentCheck {
 
-// A folder made for the check (mode 0700) and removed with all it holds when
-// it goes, unless kept.
-class TempFolder {
- public:
-  // Under $TMPDIR (else /tmp); nullopt with the reason in `why`.
-  static std::optional<TempFolder> Make(std::string& why);
-  TempFolder(TempFolder&& other) noexcept;
-  TempFolder& operator=(TempFolder&&) = delete;
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  ~TempFolder();
+enum class SandboxMode {
+  Auto,     // a sandbox where the machine allows one, else the subreaper keeper
+  Require,  // a sandbox, or the check does not run
+  Off,      // the subreaper keeper alone
+};
 
-  const std::string& Path() const { return m_strPath; }
+// How each scenario's agent is held. In a sandbox (bubblewrap): new user,
+// PID, mount, network, IPC and UTS namespaces, the file system read-only
+// but for the scenario's root, working folder and transcript, no
+// capabilities; the keeper is its first process, so that the kernel kills
+// all the agent left when it ends. Without: the keeper is the subreaper of
+// all the agent starts and kills what it finds.
+struct Isolation {
+  bool sandbox = false;
+  std::string keeper;  // the keeper program
+  std::string bwrap;   // the sandbox's program; empty without one
+  std::string why;     // without a sandbox: why there is none
+  const char* Name() const { return sandbox ? "sandbox" : "subreaper"; }
+};
+
+// The keeper program, and for Auto and Require a sandbox if one can be made
+// here: nullopt with the reason in `why` when the check cannot run so.
+std::optional<Isolation> FindIsolation(SandboxMode mode, std::string& why);
+
+// The folder that holds every scenario's folder: a new one under $TMPDIR
+// (else /tmp), removed with all it holds when it goes, or a kept one.
+class BaseFolder {
+ public:
+  // A new temporary folder (mode 0700).
+  static std::optional<BaseFolder> MakeTemporary(std::string& why);
+  // `path`, which PrepareKeptFolder has checked, kept when it goes.
+  static std::optional<BaseFolder> Keep(const std::string& path, std::string& why);
+  BaseFolder(BaseFolder&& other) noexcept;
+  BaseFolder& operator=(BaseFolder&&) = delete;
+  ~BaseFolder();
+
+  const std::string& Path() const { return m_path; }
+  int Fd() const { return m_fd.get(); }
+  // Removes a temporary folder now; empty, or what could not be removed.
+  [[nodiscard]] std::string Remove();
 
  private:
-  explicit TempFolder(std::string path) : m_strPath(std::move(path)) {}
-  std::string m_strPath;  // empty once moved from
+  BaseFolder(std::string path, UniqueFd fd, bool bTemporary);
+  std::string m_path;  // absolute
+  UniqueFd m_fd;
+  bool m_bTemporary;
 };
+
+// A new, empty folder of one scenario's in `base`, named after `label` with
+// a suffix that no agent can guess; made and opened through the base's
+// descriptor, never through a name that was there before.
+struct ScenarioFolder {
+  std::string path;
+  UniqueFd fd;
+};
+std::optional<ScenarioFolder> MakeScenarioFolder(const BaseFolder& base, const std::string& label,
+                                                 std::string& why);
 
 // The agent's program: `name` itself when it holds a '/', else found on
 // PATH; absolute, so that it runs from any working folder. Empty with the
@@ -40,7 +84,8 @@ struct RunRequest {
   std::vector<std::string> args;
   std::string faults;   // RK_LOCAL_PLATFORM_FAULTS; empty: unset
   bool cancel = false;  // SIGTERM once the transcript shows a held call
-  std::string folder;   // an empty folder of the scenario's own
+  const ScenarioFolder* folder = nullptr;
+  const Isolation* isolation = nullptr;
   double timeLimit = 10;
   int stopFd = -1;  // readable once the check must stop: the agent is killed then
 };
@@ -53,18 +98,17 @@ struct RunResult {
   bool timedOut = false;    // still running at the time limit, and killed
   bool signalSent = false;  // cancel: SIGTERM was sent while a call was held
   bool stopped = false;     // killed because the check had to stop
-  bool keeperLost = false;  // the agent killed the process that watched it
+  bool keeperLost = false;  // the keeper went silent: the agent killed or stopped it
   double seconds = 0;
-  // At most kMaxOut, kMaxErr and kMaxTranscript bytes of each; a flag says
-  // whether the output was longer (or, for the transcript, no regular file).
-  std::string out, err, transcript;
+  // Whether each output was longer than the check reads of it (or, for the
+  // transcript, no regular file).
   bool outCut = false, errCut = false, transcriptCut = false;
-  std::string transcriptProblem;  // why the transcript could not be read; empty: it was
   std::vector<LeftFile> files;
-  bool filesComplete =
-      true;  // false: past kMaxFiles entries or their paths' bound, the rest unseen
-  // The command lines of the processes the agent left running when it ended.
+  std::string filesIncomplete;  // why `files` is not all the agent left; empty: it is
+  // The command lines of the processes the agent left running when it
+  // ended, the first kMaxLeftNamed of `leftCount`.
   std::vector<std::string> leftRunning;
+  int leftCount = 0;
   std::string root, outPath, errPath, transcriptPath;
 };
 
@@ -74,7 +118,13 @@ constexpr std::size_t kMaxOut = 1 << 20;
 constexpr std::size_t kMaxErr = 256 << 10;
 constexpr std::size_t kMaxTranscript = 4 << 20;
 constexpr std::size_t kMaxFiles = 20000;
+constexpr std::size_t kMaxPathBytes = 2 << 20;
 
-RunResult RunAgent(const RunRequest& request);
+// The time the keeper is given, past the time limit or a stop, to kill
+// what the agent started and say so; past it, the keeper is killed.
+constexpr double kKeeperGraceSeconds = 1.0;
+
+// Runs the agent; what its outputs showed goes to `evidence`.
+RunResult RunAgent(const RunRequest& request, Evidence& evidence);
 
 }  // namespace AgentCheck

@@ -193,10 +193,10 @@ std::set<std::string> ResultNames(const std::vector<LeftFile>& files,
 
 WholeJob LearnWholeJob(const RunResult& run, const Evidence& evidence) {
   WholeJob whole;
-  for (const CallRecord& record : evidence.records) {
-    if (record.state == "held") continue;
-    whole.calls.insert(record.call);
-    if (record.failed) ++whole.failedCalls[record.call];
+  for (const auto& [call, tally] : evidence.calls) {
+    if (tally.made == 0) continue;
+    whole.calls.insert(call);
+    if (tally.failed != 0) whole.failedCalls[call] = tally.failed;
   }
   whole.optionsRead = evidence.optionsTraced;
   whole.resultsFolders = evidence.resultsFolders;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Evidence.h"
+#include "Runner.h"
 
 namespace AgentCheck {
 

@@ -2,10 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -14,125 +18,202 @@
 namespace AgentCheck {
 namespace {
 
-constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// One folder of the walk: the folders below it still to visit.
+// Opens the folder `name` in `parentFd` without following a link or
+// crossing into another mount, where the kernel can refuse that itself
+// (openat2), and on the device `device` in any case. -1 with errno; EXDEV
+// for another file system.
+int OpenFolderOn(int parentFd, const char* name, dev_t device, int flags = kFolderFlags) {
+  open_how how{};
+  how.flags = static_cast<unsigned long long>(flags);
+  how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
+  int fd = static_cast<int>(::syscall(SYS_openat2, parentFd, name, &how, sizeof how));
+  if (fd < 0 && errno == ENOSYS) fd = ::openat(parentFd, name, flags);
+  if (fd < 0) return -1;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || status.st_dev != device) {
+    ::close(fd);
+    errno = EXDEV;
+    return -1;
+  }
+  return fd;
+}
+
+// A folder the owner cannot read or search, reached as above, made the
+// owner's to change. Through an O_PATH descriptor, so that the mode changed
+// is that of the folder reached, whatever is put at its name meanwhile.
+bool MakeOwnersFolder(int parentFd, const char* name, dev_t device) {
+  const UniqueFd path(
+      OpenFolderOn(parentFd, name, device, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (path.get() < 0) return false;
+  const std::string viaProc = "/proc/self/fd/" + std::to_string(path.get());
+  return ::chmod(viaProc.c_str(), S_IRWXU) == 0;
+}
+
+// One open folder of the walk and the folders below it still to visit.
 struct Level {
-  std::string name;                  // its name in its parent; empty at the root
+  UniqueFd fd;
+  std::string name;                  // its name in its parent; empty at the top
   std::vector<std::string> folders;  // below it, not yet visited
 };
 
-// Visits every entry under `root` depth first, one folder open at a time.
-// `file(folderFd, name, relativePath, status)` is called for each entry
-// that is no folder, and stops the walk by returning false; `leave(parentFd, name)` once a folder
-// below the root has been visited in full. Stops after `nMaxEntries` entries; false then.
-template <typename OnFile, typename OnLeave>
-bool Walk(const std::string& root, std::size_t nMaxEntries, bool bMakeWritable, OnFile file,
-          OnLeave leave) {
-  int fd = ::open(root.c_str(), kOpenFolder);
-  if (fd < 0) return true;
-  std::size_t nEntries = 0;
-  bool bComplete = true;
-  std::string relative;
-  std::vector<Level> levels(1);
-  bool bFresh = true;  // `fd` is a folder not yet read
-  while (fd >= 0) {
+std::string Joined(const std::vector<Level>& levels, const std::string& name) {
+  std::string path;
+  for (std::size_t n = 1; n < levels.size(); ++n)
+    path.append(levels[n].name).append("/");
+  return path + name;
+}
+
+// Visits every entry under the folder `name` in `parentFd`, depth first.
+// `file(folderFd, name, path, status)` is called for each entry that is no
+// folder, and stops the walk by returning false; `leave(parentFd, name)`
+// once a folder below the top has been visited in full, and `blocked(path,
+// errno)` for a folder that could not be opened. With `bRemoving`, a folder
+// the owner cannot change is made changeable first.
+template <typename OnFile, typename OnLeave, typename OnBlocked>
+void Walk(int parentFd, const std::string& name, bool bRemoving, OnFile file, OnLeave leave,
+          OnBlocked blocked) {
+  struct stat top {};
+  if (::fstatat(parentFd, name.c_str(), &top, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(top.st_mode))
+    return;
+  const dev_t device = top.st_dev;
+  const auto open = [&](int at, const std::string& below) {
+    int fd = OpenFolderOn(at, below.c_str(), device);
+    if (fd < 0 && errno == EACCES && bRemoving && MakeOwnersFolder(at, below.c_str(), device))
+      fd = OpenFolderOn(at, below.c_str(), device);
+    return fd;
+  };
+  std::vector<Level> levels;
+  {
+    UniqueFd fd(open(parentFd, name));
+    if (fd.get() < 0) {
+      blocked(std::string("."), errno);
+      return;
+    }
+    levels.push_back(Level{std::move(fd), std::string(), {}});
+  }
+  bool bFresh = true;  // the deepest level is not yet read
+  while (!levels.empty()) {
     Level& level = levels.back();
     if (bFresh) {
       bFresh = false;
-      if (bMakeWritable) (void)::fchmod(fd, S_IRWXU);
-      UniqueFd listed(::dup(fd));
+      struct stat status {};
+      // A folder the agent left without write or search permission for
+      // its owner cannot be emptied until it is given them back.
+      if (bRemoving && ::fstat(level.fd.get(), &status) == 0 &&
+          (status.st_mode & S_IRWXU) != S_IRWXU) {
+        (void)::fchmod(level.fd.get(), S_IRWXU);
+      }
+      UniqueFd listed(::dup(level.fd.get()));
       std::unique_ptr<DIR, DirCloser> dir(listed.get() < 0 ? nullptr : ::fdopendir(listed.get()));
       if (dir) (void)listed.release();  // the stream has it now
-      if (dir) ::rewinddir(dir.get());
-      while (dir && bComplete) {
+      bool bGoOn = true;
+      while (dir && bGoOn) {
         const dirent* entry = ::readdir(dir.get());
         if (entry == nullptr) break;
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        if (++nEntries > nMaxEntries) {
-          bComplete = false;
-          break;
-        }
-        struct stat status {};
-        if (::fstatat(fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        const std::string entryName = entry->d_name;
+        if (entryName == "." || entryName == "..") continue;
+        if (::fstatat(level.fd.get(), entryName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+          continue;
         if (S_ISDIR(status.st_mode)) {
-          level.folders.push_back(name);
+          level.folders.push_back(entryName);
         } else {
-          std::string path = relative;
-          if (!path.empty()) path += '/';
-          path += name;
-          if (!file(fd, name, std::move(path), status)) bComplete = false;
+          bGoOn = file(level.fd.get(), entryName, Joined(levels, entryName), status);
         }
       }
-      if (!bComplete) level.folders.clear();
+      if (!bGoOn) return;
     }
     if (!level.folders.empty()) {
-      std::string name = std::move(level.folders.back());
+      std::string below = std::move(level.folders.back());
       level.folders.pop_back();
-      const int below = ::openat(fd, name.c_str(), kOpenFolder);
-      if (below < 0) continue;
-      ::close(fd);
-      fd = below;
-      relative += (relative.empty() ? "" : "/") + name;
-      levels.push_back(Level{std::move(name), {}});
+      UniqueFd fd(open(level.fd.get(), below));
+      if (fd.get() < 0) {
+        blocked(Joined(levels, below), errno);
+        continue;
+      }
+      levels.push_back(Level{std::move(fd), std::move(below), {}});
       bFresh = true;
       continue;
     }
-    // Done with this folder: back up to its parent, or end at the root.
-    if (levels.size() == 1) break;
-    const int parent = ::openat(fd, "..", kOpenFolder);
-    ::close(fd);
-    fd = parent;
-    const std::string name = std::move(level.name);
+    // Done with this folder: back to the one above, still open.
+    const std::string done = std::move(level.name);
     levels.pop_back();
-    relative.resize(relative.size() - std::min(relative.size(), name.size() + 1));
-    if (fd >= 0) leave(fd, name);
+    if (!levels.empty()) leave(levels.back().fd.get(), done);
   }
-  if (fd >= 0) ::close(fd);
-  return bComplete;
 }
 
 }  // namespace
 
-FileListing ListFiles(const std::string& root, std::size_t nMaxEntries) {
-  // Deep folders make long paths: their total is bounded too.
-  constexpr std::size_t kMaxPathBytes = 8 << 20;
-  std::size_t nPathBytes = 0;
+FileListing ListFiles(int parentFd, const std::string& name, std::size_t nMaxEntries,
+                      std::size_t nMaxPathBytes) {
   FileListing listing;
-  listing.complete = Walk(
-      root, nMaxEntries, false,
+  std::size_t nEntries = 0;
+  std::size_t nPathBytes = 0;
+  Walk(
+      parentFd, name, false,
       [&](int, const std::string&, std::string path, const struct stat& status) {
         nPathBytes += path.size();
-        if (nPathBytes > kMaxPathBytes) return false;
+        if (++nEntries > nMaxEntries || nPathBytes > nMaxPathBytes) {
+          listing.incomplete = "past " + std::to_string(nMaxEntries) + " entries or " +
+                               std::to_string(nMaxPathBytes >> 20) + " MiB of paths";
+          return false;
+        }
         listing.files.push_back(LeftFile{
             std::move(path), S_ISREG(status.st_mode) ? static_cast<long long>(status.st_size) : 0});
         return true;
       },
-      [](int, const std::string&) {});
+      [](int, const std::string&) {},
+      [&listing](const std::string& path, int nError) {
+        if (listing.incomplete.empty()) {
+          listing.incomplete = "cannot open the folder " + path + ": " +
+                               (nError == EXDEV ? "another file system" : std::strerror(nError));
+        }
+      });
   std::sort(listing.files.begin(), listing.files.end(),
             [](const LeftFile& a, const LeftFile& b) { return a.path < b.path; });
   return listing;
 }
 
-void RemoveTree(const std::string& path) {
+std::string RemoveTree(int parentFd, const std::string& name) {
   struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) return;
+  if (::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return {};
   if (!S_ISDIR(status.st_mode)) {
-    (void)::unlink(path.c_str());
-    return;
+    return ::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT
+               ? std::string()
+               : name + ": " + std::strerror(errno);
   }
+  std::string left;
+  const auto note = [&left, &name](const std::string& path, int nError) {
+    if (left.empty())
+      left = name + "/" + path + ": " +
+             (nError == EXDEV ? "another file system" : std::strerror(nError));
+  };
   // Removal has no bound: a folder the check made must go whatever it holds.
-  (void)Walk(
-      path, static_cast<std::size_t>(-1), true,
-      [](int folder, const std::string& name, const std::string&, const struct stat&) {
-        (void)::unlinkat(folder, name.c_str(), 0);
+  Walk(
+      parentFd, name, true,
+      [&note](int folder, const std::string& entry, const std::string& path, const struct stat&) {
+        if (::unlinkat(folder, entry.c_str(), 0) != 0 && errno != ENOENT) note(path, errno);
         return true;
       },
-      [](int parent, const std::string& name) {
-        (void)::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
-      });
-  (void)::rmdir(path.c_str());
+      [](int folder, const std::string& entry) {
+        (void)::unlinkat(folder, entry.c_str(), AT_REMOVEDIR);
+      },
+      note);
+  if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT && left.empty())
+    left = name + ": " + std::strerror(errno);
+  return left;
+}
+
+std::string RemoveTree(const std::string& path) {
+  const std::size_t nSlash = path.find_last_of('/');
+  const std::string parent = nSlash == std::string::npos ? "."
+                             : nSlash == 0               ? "/"
+                                                         : path.substr(0, nSlash);
+  const UniqueFd fd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) return path + ": " + std::strerror(errno);
+  std::string left = RemoveTree(fd.get(), path.substr(nSlash + 1));
+  return left.empty() ? left : parent + "/" + left;
 }
 
 }  // namespace AgentCheck

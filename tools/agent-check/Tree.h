@@ -1,7 +1,9 @@
-// The files an agent left under a folder, and the folder's removal: both
-// walk without following a link, iteratively, with one folder open at a
-// time, so that neither a deep tree nor a planted link can make the check
-// exhaust its stack or descriptors or step outside the folder.
+// The files an agent left under a folder, and the folder's removal. Both
+// walk iteratively, holding an open descriptor for each folder between the
+// top and the one they are in: they never follow a link, never climb back
+// up by "..", and never leave the file system the top is on, so that
+// neither a planted link, a folder moved while it is walked, a mount, nor a
+// deep tree can take them outside it or exhaust the check's stack.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +12,7 @@
 
 namespace AgentCheck {
 
-// A file (anything but a folder) under the root, relative to it.
+// A file (anything but a folder) under the top, relative to it.
 struct LeftFile {
   std::string path;
   long long size;
@@ -18,14 +20,24 @@ struct LeftFile {
 
 struct FileListing {
   std::vector<LeftFile> files;  // sorted by path
-  bool complete = true;         // false: the walk stopped at its bound
+  // Why the listing is not whole: past its bounds, or a folder that could
+  // not be opened or lies on another file system; empty: it is whole.
+  std::string incomplete;
 };
 
-// What is under `root`, at most `nMaxEntries` entries (files and folders).
-FileListing ListFiles(const std::string& root, std::size_t nMaxEntries);
+// What is under the folder `name` in the folder `parentFd`: at most
+// `nMaxEntries` entries (files and folders), and `nMaxPathBytes` of paths.
+// The folder's modes are left as they are: one the check cannot read makes
+// the listing incomplete.
+FileListing ListFiles(int parentFd, const std::string& name, std::size_t nMaxEntries,
+                      std::size_t nMaxPathBytes);
 
-// Removes `path` and all below it. A folder the agent made unwritable is
-// made the user's to change first; a link is removed, never followed.
-void RemoveTree(const std::string& path);
+// Removes `name` in the folder `parentFd`, and all below it. A folder the
+// check cannot read or change is made the owner's to change first, and
+// nothing else's mode is touched. Empty when all is gone, else what was not
+// removed and why.
+[[nodiscard]] std::string RemoveTree(int parentFd, const std::string& name);
+// The same for a path.
+[[nodiscard]] std::string RemoveTree(const std::string& path);
 
 }  // namespace AgentCheck

@@ -15,8 +15,14 @@ class UniqueFd {
   ~UniqueFd() {
     if (m_fd >= 0) ::close(m_fd);
   }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      if (m_fd >= 0) ::close(m_fd);
+      m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+  }
 
   int get() const { return m_fd; }
   // The descriptor, no longer owned.

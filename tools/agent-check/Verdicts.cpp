@@ -36,9 +36,8 @@ constexpr int kMostVerdictWords = 3;
 
 using Finding = std::pair<Verdict, std::string>;
 
-std::string PastTheWalk() {
-  return "left more under the root than the check reads (" + std::to_string(kMaxFiles) +
-         " entries, or 8 MiB of paths); the rest is unseen";
+std::string PastTheWalk(const RunResult& run) {
+  return "the check could not see all it left under the root (" + run.filesIncomplete + ")";
 }
 
 std::string ExitText(const RunResult& run) {
@@ -50,17 +49,20 @@ bool IsUnder(const std::string& path, const std::string& folder) {
                             path.size() > folder.size() && path[folder.size()] == '/');
 }
 
-// The platform call whose failures outnumber the whole job's, if one does.
-std::string CallThatFailed(const std::vector<CallRecord>& records, const WholeJob& whole) {
-  std::map<std::string, int> failed;
-  for (const CallRecord& record : records) {
-    if (!record.failed) continue;
-    const auto known = whole.failedCalls.find(record.call);
-    if (++failed[record.call] > (known == whole.failedCalls.end() ? 0 : known->second)) {
-      return record.call;
+// The platform call whose failures outnumber the whole job's, if one does;
+// of several, the one that failed first.
+std::string CallThatFailed(const Evidence& evidence, const WholeJob& whole) {
+  std::string first;
+  std::size_t nFirst = 0;
+  for (const auto& [call, tally] : evidence.calls) {
+    const auto known = whole.failedCalls.find(call);
+    if (tally.failed > (known == whole.failedCalls.end() ? 0 : known->second) &&
+        (first.empty() || tally.firstFailure < nFirst)) {
+      first = call;
+      nFirst = tally.firstFailure;
     }
   }
-  return {};
+  return first;
 }
 
 // A run that reports success leaves in its results folders every file the
@@ -70,8 +72,8 @@ std::optional<Finding> MissingResults(const RunResult& run, const Evidence& evid
   const std::set<std::string> names = ResultNames(run.files, evidence.resultsFolders);
   for (const std::string& name : whole.resultNames) {
     if (names.count(name) != 0) continue;
-    if (!run.filesComplete) {
-      return Finding{Verdict::CannotTell, "exit 0, and " + PastTheWalk()};
+    if (!run.filesIncomplete.empty()) {
+      return Finding{Verdict::CannotTell, "exit 0, and " + PastTheWalk(run)};
     }
     return Finding{Verdict::ReportedSuccess,
                    "exit 0 but left no " + name + " in its results, which the whole job leaves"};
@@ -85,7 +87,7 @@ std::optional<Finding> FalseSuccess(const Scenario& scenario, const RunResult& r
   if (!run.exited || run.status != 0) return std::nullopt;
   switch (scenario.kind) {
     case Kind::Fault: {
-      const std::string call = CallThatFailed(evidence.records, whole);
+      const std::string call = CallThatFailed(evidence, whole);
       if (!call.empty())
         return Finding{Verdict::ReportedSuccess, "exit 0 after " + call + " failed"};
       if (run.transcriptCut) {
@@ -129,8 +131,8 @@ std::optional<Finding> PartialResults(const RunResult& run, const WholeJob& whol
                          (bWholeLeavesIt ? "writes" : "does not leave")};
     }
   }
-  if (bFailed && !run.filesComplete) {
-    return Finding{Verdict::CannotTell, "failed (" + ExitText(run) + ") and " + PastTheWalk()};
+  if (bFailed && !run.filesIncomplete.empty()) {
+    return Finding{Verdict::CannotTell, "failed (" + ExitText(run) + ") and " + PastTheWalk(run)};
   }
   return std::nullopt;
 }
@@ -149,7 +151,8 @@ std::optional<Finding> NoResults(const RunResult& run, const WholeJob& whole) {
 }
 
 std::string LeftRunningText(const RunResult& run) {
-  std::string text = std::to_string(run.leftRunning.size()) + " running when it ended:";
+  std::string text = std::to_string(std::max<std::size_t>(run.leftRunning.size(), run.leftCount)) +
+                     " running when it ended:";
   for (const std::string& command : run.leftRunning)
     text += (text.back() == ':' ? " " : "; ") + command;
   return text;
@@ -165,7 +168,7 @@ std::string CapsReached(const RunResult& run) {
   add(run.outCut, "stdout past " + std::to_string(kMaxOut >> 10) + " KiB");
   add(run.errCut, "stderr past " + std::to_string(kMaxErr >> 10) + " KiB");
   add(run.transcriptCut, "the transcript past " + std::to_string(kMaxTranscript >> 10) + " KiB");
-  add(!run.filesComplete, "the root past " + std::to_string(kMaxFiles) + " entries");
+  add(!run.filesIncomplete.empty(), "the root (" + run.filesIncomplete + ")");
   return cut;
 }
 
@@ -173,16 +176,16 @@ std::string CapsReached(const RunResult& run) {
 std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
                               const Evidence& evidence, const WholeJob& whole) {
   const bool bCancel = scenario.kind == Kind::Cancellation;
+  if (run.keeperLost) {
+    return {{Verdict::LeftProcessesRunning,
+             "killed or stopped the check's process that watched it; all it left was killed"}};
+  }
   if (run.timedOut) {
     if (bCancel && run.signalSent) {
       return {{Verdict::NotGone, "still running when the time limit ended, after SIGTERM inside " +
                                      scenario.calls.front()}};
     }
     return {{Verdict::Hung, "still running when the time limit ended"}};
-  }
-  if (run.keeperLost) {
-    return {{Verdict::LeftProcessesRunning,
-             "killed the check's process that watched it; all it left was killed"}};
   }
   std::vector<Finding> findings;
   if (!run.exited && !(bCancel && run.signalSent && run.signal == SIGTERM)) {
