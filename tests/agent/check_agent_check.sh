@@ -3,14 +3,14 @@
 # the table and in the JSON report, and no other; it passes the sample agent
 # in well under 10 seconds, tolerates what an expectations file allows, and
 # exits 2, saying why, when the check itself cannot run.
-# Usage: check_agent_check.sh <umx-agent-check> <umx-sample-agent> <folder of umx-broken-agent-*>
+# Usage: check_agent_check.sh <umx-agent-check> <umx-sample-agent> <umx-broken-agent>
 set -euo pipefail
 check=$1
 sample=$2
 broken=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT NO_COLOR
+unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT NO_COLOR UMX_BROKEN_WAY
 
 # shellcheck source-path=SCRIPTDIR source=check_helpers.sh
 . "$(dirname "$0")/check_helpers.sh"
@@ -20,7 +20,7 @@ start=$(date +%s%N)
 run 0 --json "$work/sample.json" -- "$sample"
 elapsed_ms=$((($(date +%s%N) - start) / 1000000))
 [ "$elapsed_ms" -lt 10000 ] || fail "took $elapsed_ms ms"
-jq -e '.version == 2 and .passed and .counts.failed == 0 and .counts.passed >= 20' \
+jq -e '.version == 3 and .passed and .counts.failed == 0 and .counts.passed >= 20' \
   "$work/sample.json" >/dev/null || fail "report: $(jq -c .counts "$work/sample.json")"
 for name in whole-job fault:init=5:down fault:hostname=31 fault:throw=resultsdir missing:-j \
             missing:-qs malformed:-j malformed:-a cancel:getJobResultsDirectory; do
@@ -43,9 +43,9 @@ broken_agents=(
 )
 for row in "${broken_agents[@]}"; do
   IFS='|' read -r way scenario verdict reason <<<"$row"
-  case="umx-broken-agent-$way"
+  case="UMX_BROKEN_WAY=$way"
   json=$work/$way.json
-  run 1 -j 4 --timeout 3 --json "$json" -- "$broken/umx-broken-agent-$way"
+  UMX_BROKEN_WAY=$way run 1 -j 4 --timeout 3 --json "$json" -- "$broken"
   words=${verdict//-/ }
   grep -Eq "^$scenario +$words +.*${reason//[()]/.}" "$work/out" ||
     fail "the table does not say $scenario $words: $(grep -E "^$scenario " "$work/out")"
@@ -71,7 +71,7 @@ cat >"$work/expect" <<'END'
 # init may fail: the agent joins the job later
 fault:init=* reported-success   joins the job later
 END
-run 0 --expect "$work/expect" --json "$work/expect.json" -- "$broken/umx-broken-agent-success-on-init"
+UMX_BROKEN_WAY=success-on-init run 0 --expect "$work/expect" --json "$work/expect.json" -- "$broken"
 jq -e '[.scenarios[] | select(.tolerated) | .name] == ["fault:init=5:down", "fault:init=-1"]
        and .counts.tolerated == 2' "$work/expect.json" >/dev/null ||
   fail "tolerated: $(jq -c '[.scenarios[] | select(.tolerated) | .name]' "$work/expect.json")"
@@ -105,16 +105,29 @@ cannot_run=(
   "bad --timeout|--timeout takes a number of seconds above 0|--timeout soon -- $sample"
   "whole job fails|the whole job failed (exit 2)|-- $sample -j 1234"
   "not on the local platform|made no platform call|-- /bin/true"
+  "whole job killed after its calls|the whole job failed (killed by SIGKILL)|-- $broken"
   "--only names nothing|--only fault:nothing names no scenario|--only fault:nothing -- $sample"
   "expectation typo|expect-typo:1: \"crashd\" is not a failing verdict|--expect $work/expect-typo -- $sample"
   "--keep not empty|--keep $work/not-empty: the folder is not empty|--keep $work/not-empty -- $sample"
 )
 for row in "${cannot_run[@]}"; do
   IFS='|' read -r case said options <<<"$row"
+  way=
+  [ "$case" != "whole job killed after its calls" ] || way=killed-after-job
   # shellcheck disable=SC2086 # the options are split at blanks on purpose
-  run 2 $options
+  UMX_BROKEN_WAY=$way run 2 $options
   grep -qF -- "$said" "$work/err" || fail "stderr does not say \"$said\": $(cat "$work/err")"
 done
+
+# Where no sandbox can be made (here: no bwrap on PATH), the check says so
+# and holds each agent by its keeper alone, unless a sandbox is required.
+case="no sandbox"
+PATH=/nonexistent run 0 --only 'fault:init*' -- "$sample"
+grep -q '^umx-agent-check: isolation: subreaper (no sandbox: cannot run bwrap: no such program on PATH)$' \
+  "$work/out" || fail "the table does not say why there is no sandbox: $(cat "$work/out")"
+case="--sandbox=require without one"
+PATH=/nonexistent run 2 --sandbox=require -- "$sample"
+grep -q 'no sandbox (--sandbox=require)' "$work/err" || fail "stderr: $(cat "$work/err")"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "agent check: names each broken agent's fault, passes the sample agent (${elapsed_ms} ms)"

@@ -63,7 +63,7 @@ run 2 --json "$work/never.json" -- "$sample" -j 1234
 
 case="--json -"
 run 0 --json - --only 'fault:init*' -- "$sample"
-jq -e '.version == 2 and .passed' "$work/out" >/dev/null || fail "stdout is not the report alone"
+jq -e '.version == 3 and .passed' "$work/out" >/dev/null || fail "stdout is not the report alone"
 grep -Eq '^fault:init=5:down +passed ' "$work/err" || fail "the table is not on stderr"
 
 case="--json=FILE"

@@ -2,11 +2,13 @@
 # Each signal that stops umx-agent-check (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
 # SIGPIPE), sent while a hung agent runs, and SIGPIPE from a pipe whose
 # reader is gone, end it within two seconds with status 128+N, no agent left
-# running and nothing left under TMPDIR.
-# Usage: check_stop_signals.sh <umx-agent-check> <umx-broken-agent-hang>
+# running and nothing left under TMPDIR; stopped (^Z) while a scenario ends
+# and then sent SIGTERM, it ends by SIGTERM all the same; and killed, it
+# leaves neither an agent nor a keeper behind. In a sandbox and without one.
+# Usage: check_stop_signals.sh <umx-agent-check> <umx-broken-agent>
 set -euo pipefail
 check=$1
-hang=$2
+agent=$2
 work=$(mktemp -d)
 export TMPDIR=$work/tmp
 mkdir "$TMPDIR"
@@ -15,8 +17,12 @@ unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT NO_COLOR
 marker=agent-check-stop-$$
 agent_args=(-j 1234 -a 2:17 -cn localclient -qs zentserver.localdomain -jt t -vm "$marker")
 
-# The agents with the marker; the check carries it too, and is left out.
-agents() { pgrep -f -- "-vm $marker" | grep -vx "${1:-0}" || true; }
+# The agents with the marker, and the keepers; the check carries the
+# marker too, and is left out.
+agents() {
+  pgrep -f -- "-vm $marker" | grep -vx "${1:-0}" || true
+  pgrep -x umx-agent-keep || true
+}
 cleanup() {
   local pids
   mapfile -t pids < <(agents)
@@ -48,29 +54,61 @@ after() {
   [ -z "$(ls -A "$TMPDIR")" ] || fail "left $(ls -A "$TMPDIR")"
 }
 
-for signal in INT TERM HUP QUIT PIPE; do
-  case="SIG$signal"
-  "$check" --timeout 30 -- "$hang" "${agent_args[@]}" >"$work/out" 2>"$work/err" &
+# start_hanging [options]: the check, in the background as $pid, once the
+# agent of a hanging scenario runs (the whole job is over by then).
+start_hanging() {
+  UMX_BROKEN_WAY=hang "$check" --sandbox="$mode" --timeout 30 "$@" -- "$agent" "${agent_args[@]}" \
+    >"$work/out" 2>"$work/err" &
   pid=$!
-  # The hanging scenario's folder, and an agent running: the whole job is
-  # over, so that agent is a scenario's.
   for _ in $(seq 200); do
-    compgen -G "$TMPDIR/umx-agent-check-*/*hostname_31" >/dev/null && [ -n "$(agents "$pid")" ] &&
-      break
+    compgen -G "$TMPDIR/umx-agent-check-*/*hostname_31-*" >/dev/null &&
+      [ -n "$(pgrep -f -- "-vm $marker" | grep -vx "$pid")" ] && break
     sleep 0.05
   done
   [ -n "$(agents "$pid")" ] || fail "no agent ran: $(cat "$work/err")"
   sleep 0.2
+}
+
+modes=(off)
+if bwrap --unshare-all --unshare-user --ro-bind / / true 2>/dev/null; then modes+=(require); fi
+for mode in "${modes[@]}"; do
+  for signal in INT TERM HUP QUIT PIPE; do
+    case="SIG$signal, sandbox $mode"
+    start_hanging
+    start=$(now_ms)
+    kill "-$signal" "$pid"
+    after "$pid" $((128 + $(kill -l "$signal"))) "$start"
+  done
+
+  # Stopped while scenarios end (their keepers gone when it resumes), it
+  # writes to no keeper that could raise SIGPIPE in it.
+  case="stopped, then SIGTERM, sandbox $mode"
+  start_hanging -j 4
+  kill -STOP "$pid"
+  sleep 0.3
+  kill -TERM "$pid"
   start=$(now_ms)
-  kill "-$signal" "$pid"
-  after "$pid" $((128 + $(kill -l "$signal"))) "$start"
+  kill -CONT "$pid"
+  after "$pid" 143 "$start"
+
+  # However it dies, the keepers and agents go with it, and no keeper is
+  # left spinning.
+  case="SIGKILL, sandbox $mode"
+  start_hanging
+  kill -KILL "$pid"
+  { wait "$pid"; } 2>/dev/null || true
+  start=$(now_ms)
+  while [ -n "$(agents)" ] && [ $(($(now_ms) - start)) -lt 2000 ]; do sleep 0.05; done
+  [ -z "$(agents)" ] || fail "left running 2 s after the check was killed: $(agents | tr '\n' ' ')"
+  rm -rf "${TMPDIR:?}"/*
 done
 
 case="a pipe whose reader is gone"
+mode=auto
 exec {pipe}> >(exit 0)
 wait $!
 start=$(now_ms)
-"$check" --timeout 30 -- "$hang" "${agent_args[@]}" 1>&"$pipe" 2>"$work/err" &
+UMX_BROKEN_WAY=hang "$check" --timeout 30 -- "$agent" "${agent_args[@]}" 1>&"$pipe" 2>"$work/err" &
 pid=$!
 exec {pipe}>&-
 after "$pid" 141 "$start"

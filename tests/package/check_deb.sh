@@ -56,8 +56,8 @@ check() {
     grep -Eq "^($all)$" <<<"$file" || fail "holds a file it should not: $file"
     case $mode:$file in
       l*) ;;
-      -rwxr-xr-x:usr/bin/*) ;;
-      -rw-r--r--:usr/bin/*) fail "$file is not executable" ;;
+      -rwxr-xr-x:usr/bin/* | -rwxr-xr-x:usr/lib/*/umxclient/umx-agent-keeper) ;;
+      -rw-r--r--:usr/bin/* | -rw-r--r--:usr/lib/*/umxclient/umx-agent-keeper) fail "$file is not executable" ;;
       -rw-r--r--:*) ;;
       *) fail "$file has mode $mode, expected -rw-r--r--" ;;
     esac
@@ -126,6 +126,7 @@ check umxclient-local-platform "Version=$version" \
   "$lib/cmake/UMXClient/UMXClientLocalPlatformTargets(-[a-z]+)?\.cmake" \
   "$lib/pkgconfig/umxclient-local-platform\.pc" "$(doc umxclient-local-platform)" \
   'usr/bin/umx-agent-check' 'usr/share/man/man1/umx-agent-check\.1\.gz' \
+  "$lib/umxclient/umx-agent-keeper" \
   'usr/share/umxclient/umx-agent-check-report\.schema\.json' \
   'usr/bin/umx-sample-agent' 'usr/share/man/man1/umx-sample-agent\.1\.gz' \
   usr/share/doc/umxclient-local-platform/examples/{CMakeLists\\.txt,first_agent\\.cpp,sample_agent\\.cpp}

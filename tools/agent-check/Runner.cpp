@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -185,11 +186,18 @@ bool IsKeeper(pid_t pid) {
 // the keeper itself and went silent, whatever the agent left is swept.
 class KeeperProcess {
  public:
+  // The descriptors' copies made for the start are closed once it is
+  // made: the check must hold no end of the keeper's socket but its own.
   KeeperProcess(const std::vector<std::string>& argv, std::vector<std::string>& environment,
-                const KeeperDescriptors& fds, bool bSandbox)
+                KeeperDescriptors fds, bool bSandbox)
       : m_bSandbox(bSandbox) {
+    // Without a sandbox, what an agent leaves when it kills its keeper
+    // becomes the check's, not init's, so that it can be swept.
+    static std::once_flag subreaper;
+    if (!bSandbox)
+      std::call_once(subreaper, [] { (void)::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); });
     std::lock_guard<std::mutex> lock(g_keepersMutex);
-    m_pid = Spawn(argv, environment, fds);
+    m_pid = fds.Valid() ? Spawn(argv, environment, fds) : -1;
     if (m_pid > 0) g_keepers.insert(m_pid);
   }
   ~KeeperProcess() {
@@ -392,8 +400,10 @@ class Supervision {
     if (m_result.seconds == 0) m_result.seconds = Seconds();
     m_keeper.ExitBy(m_bDone ? Clock::now() + std::chrono::milliseconds(500) : Clock::now());
     if (!m_bDone) m_result.keeperLost = !m_result.stopped;
-    if (!m_bStarted && m_result.startError.empty())
-      m_result.startError = "the keeper did not start";
+    // A sandbox that did not start is the check's error; a keeper of its
+    // own that never spoke was killed, which only an agent does.
+    if (!m_bStarted && m_result.startError.empty() && m_request.isolation->sandbox)
+      m_result.startError = "the sandbox did not start";
   }
 
  private:
@@ -671,12 +681,12 @@ RunResult RunAgent(const RunRequest& request, Evidence& evidence) {
   command.insert(command.end(), {isolation.keeper, work, request.program});
   command.insert(command.end(), request.args.begin(), request.args.end());
   std::vector<std::string> environment = AgentEnvironment(request, result);
-  const KeeperDescriptors descriptors(outputs.out.get(), outputs.err.get(), keeperEnd.get());
-  if (!descriptors.Valid()) return fail("prepare the descriptors");
 
   {
     // Gone, and all it held with it, before anything the agent left is read.
-    KeeperProcess keeper(command, environment, descriptors, isolation.sandbox);
+    KeeperProcess keeper(command, environment,
+                         KeeperDescriptors(outputs.out.get(), outputs.err.get(), keeperEnd.get()),
+                         isolation.sandbox);
     if (!keeper.Started()) return fail("start " + command.front());
     keeperEnd = UniqueFd();  // the keeper's alone now: its end closes when it does
     Supervision(request, result, keeper, socket.get()).Wait();

@@ -202,6 +202,7 @@ WholeJob LearnWholeJob(const RunResult& run, const Evidence& evidence) {
   whole.resultsFolders = evidence.resultsFolders;
   for (const LeftFile& file : run.files)
     whole.files.insert(file.path);
+  whole.filesComplete = run.filesIncomplete.empty();
   whole.resultNames = ResultNames(run.files, whole.resultsFolders);
   return whole;
 }

@@ -34,6 +34,7 @@ struct WholeJob {
   std::set<std::string> optionsRead;       // from its trace lines: "-j"
   std::set<std::string> resultsFolders;    // the platform named them; relative to the root
   std::set<std::string> files;             // what it left, relative to the root
+  bool filesComplete = true;               // false: it left more than `files`
   std::set<std::string> resultNames;       // of those in results folders, as ResultNames names them
 };
 

@@ -123,6 +123,11 @@ std::optional<Finding> PartialResults(const RunResult& run, const WholeJob& whol
   for (const LeftFile& file : run.files) {
     const bool bInResults = InResults(file.path, whole);
     const bool bWholeLeavesIt = whole.files.count(file.path) != 0;
+    // Past the whole job's own listing, what it left is not known.
+    if (!bWholeLeavesIt && !whole.filesComplete) {
+      return Finding{Verdict::CannotTell,
+                     "left " + file.path + ", and the check could not see all the whole job left"};
+    }
     if ((bFailed && (bInResults || !bWholeLeavesIt)) || (bInResults && !bWholeLeavesIt)) {
       return Finding{Verdict::LeftPartialResults,
                      (bFailed ? "failed (" + ExitText(run) + ") but left " : std::string("left ")) +
