@@ -3,7 +3,7 @@
 # apt-get; otherwise it names what is missing and fails.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config abigail-tools lintian dpkg-dev debhelper jq nlohmann-json3-dev python3-jsonschema bubblewrap "$@")
+packages=(cmake ninja-build g++ clang clang-format clang-tidy libclang-rt-14-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config abigail-tools lintian dpkg-dev debhelper jq nlohmann-json3-dev python3-jsonschema bubblewrap time "$@")
 
 missing=()
 for p in "${packages[@]}"; do
