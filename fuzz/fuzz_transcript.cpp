@@ -46,6 +46,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const AgentCheck::CallRecord& record : records)
     Check(!record.call.empty());
 
+  // Read in pieces, as the check reads a file, it reads the same: pieces cut
+  // anywhere, at a point the input's first byte chooses.
+  std::vector<AgentCheck::CallRecord> pieced;
+  AgentCheck::TranscriptReader reader(
+      [&pieced](AgentCheck::CallRecord&& record) { pieced.push_back(std::move(record)); });
+  const std::size_t nStep = size == 0 ? 1 : 1 + data[0] % 97;
+  for (std::size_t n = 0; n < text.size(); n += nStep)
+    reader.Add(text.substr(n, nStep));
+  Check(reader.Finish(false) == problems);
+  Check(pieced.size() == records.size());
+  for (std::size_t n = 0; n < records.size(); ++n) {
+    Check(pieced[n].call == records[n].call && pieced[n].state == records[n].state &&
+          pieced[n].failed == records[n].failed && pieced[n].outDir == records[n].outDir);
+  }
+
   // Escaped: safe to show, and the same when escaped again.
   const std::string shown = AgentCheck::EscapeText(text);
   Check(IsSafe(shown));

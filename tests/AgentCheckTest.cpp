@@ -98,6 +98,39 @@ TEST(AgentCheckEvidence, EachOutputIsReadOnceIntoWhatItShows) {
   EXPECT_TRUE(evidence.errBlank);
 }
 
+TEST(AgentCheckEvidence, OutputsReadAByteAtATimeShowWhatTheyShowWhole) {
+  const std::string transcript =
+      R"({"call":"getJobResultsDirectory","state":"returned","failed":false,"out":{"dir":"/r/c"}})"
+      "\n"
+      R"({"call":"init","failed":true})"
+      "\n" +
+      std::string(70 << 10, 'x') + "\n{\"call\":\"getName\"";
+  const std::string out = "JobId=1\n" + std::string(70 << 10, ' ') + "\nClientName=c\x01";
+  const std::string err = std::string(5000, 'e') + "\nlast words\n";
+  const Evidence whole = ReadEvidence(OutputTexts{"/r", transcript, out, err});
+  EvidenceReader reader("/r");
+  for (const char c : transcript)
+    reader.Transcript(std::string_view(&c, 1));
+  for (const char c : out)
+    reader.Out(std::string_view(&c, 1));
+  for (const char c : err)
+    reader.Err(std::string_view(&c, 1));
+  const Evidence pieced = reader.Finish(false, false);
+  EXPECT_EQ(pieced.nRecords, 2u);
+  EXPECT_EQ(pieced.nRecords, whole.nRecords);
+  EXPECT_EQ(pieced.transcriptProblems, whole.transcriptProblems);
+  EXPECT_EQ(whole.transcriptProblems,
+            (std::vector<std::string>{"transcript line 3 is longer than 64 KiB",
+                                      "transcript line 4 is cut"}));
+  EXPECT_EQ(pieced.resultsFolders, (std::set<std::string>{"c"}));
+  EXPECT_EQ(pieced.calls.at("init").failed, 1);
+  EXPECT_EQ(pieced.malformedTrace, whole.malformedTrace);
+  EXPECT_NE(whole.malformedTrace.find("stdout line 3"), std::string::npos) << whole.malformedTrace;
+  EXPECT_EQ(pieced.errTail, whole.errTail);
+  EXPECT_EQ(whole.errTail.size(), 4096u);
+  EXPECT_FALSE(whole.errBlank);
+}
+
 TEST(AgentCheckEvidence, ALineCutAtItsCapIsNoEvidenceUnlessNoRecordIsThatLong) {
   const std::string record = R"({"call":"init","state":"returned","failed":false})";
   const struct {
