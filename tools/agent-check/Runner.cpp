@@ -121,10 +121,12 @@ class KeeperDescriptors {
 pid_t Spawn(const std::vector<std::string>& argv, std::vector<std::string>& environment,
             const KeeperDescriptors& fds) {
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv)
     args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   std::vector<char*> env;
+  env.reserve(environment.size() + 1);
   for (std::string& text : environment)
     env.push_back(text.data());
   env.push_back(nullptr);
