@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "UniqueFd.h"
@@ -19,6 +21,22 @@ namespace AgentCheck {
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// The mount an open file is on: statx's mount id, or where that is not
+// given, /proc's word for the descriptor. 0 when neither tells.
+unsigned long long MountOf(int fd) {
+  struct statx status {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0 &&
+      (status.stx_mask & STATX_MNT_ID) != 0) {
+    return status.stx_mnt_id;
+  }
+  const std::string info = "/proc/self/fdinfo/" + std::to_string(fd);
+  const UniqueFd infoFd(::open(info.c_str(), O_RDONLY | O_CLOEXEC));
+  char text[512] = {};
+  const ssize_t nRead = infoFd.get() < 0 ? -1 : ::read(infoFd.get(), text, sizeof text - 1);
+  const char* found = nRead > 0 ? std::strstr(text, "mnt_id:") : nullptr;
+  return found != nullptr ? std::strtoull(found + 7, nullptr, 10) : 0;
+}
 
 // Opens the folder `name` in `parentFd` without following a link or
 // crossing into another mount, where the kernel can refuse that itself
@@ -29,10 +47,15 @@ int OpenFolderOn(int parentFd, const char* name, dev_t device, int flags = kFold
   how.flags = static_cast<unsigned long long>(flags);
   how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
   int fd = static_cast<int>(::syscall(SYS_openat2, parentFd, name, &how, sizeof how));
-  if (fd < 0 && errno == ENOSYS) fd = ::openat(parentFd, name, flags);
+  const bool bNoOpenat2 = fd < 0 && errno == ENOSYS;
+  if (bNoOpenat2) fd = ::openat(parentFd, name, flags);
   if (fd < 0) return -1;
+  // Where the kernel could not refuse a mount itself (no openat2), a
+  // bind mount of the same file system has the same device: its mount
+  // tells it apart.
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || status.st_dev != device) {
+  if (::fstat(fd, &status) != 0 || status.st_dev != device ||
+      (bNoOpenat2 && MountOf(fd) != MountOf(parentFd))) {
     ::close(fd);
     errno = EXDEV;
     return -1;
