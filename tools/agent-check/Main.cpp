@@ -321,6 +321,9 @@ int Run(const Options& options, int nStopFd) {
   // A whole job whose transcript cannot be trusted is no baseline: the
   // other scenarios are not run.
   const bool bBaseline = wholeJob.evidence.transcriptProblems.empty();
+  // Let go before the other scenarios are added: adding them moves the
+  // whole job's result, and `wholeJob` no longer names it.
+  letGo(wholeJob);
   for (Scenario& scenario : MakeScenarios(args, &baseline)) {
     if (scenario.kind == Kind::WholeJob ||
         (!options.only.empty() && !MatchesAny(options.only, scenario.name))) {
@@ -334,7 +337,6 @@ int Run(const Options& options, int nStopFd) {
   std::FILE* const out = options.ReportsToStdout() ? stderr : stdout;
   const bool bTerminal = ::isatty(::fileno(out)) != 0 && std::getenv("NO_COLOR") == nullptr;
   const Printer printer(results, out, bTerminal);
-  letGo(wholeJob);
   printer.Heading(program, args, *isolation);
   {
     WorkerPool pool(results.size(), options.jobs, [&](std::size_t n) {
