@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "CommandLine.h"
 #include "Runner.h"
@@ -290,6 +291,31 @@ TEST(AgentCheckCommandLine, TheManualPageAndTheReadmeNameEachOptionOfTheTable) {
   EXPECT_EQ(ManualPageOptions(ReadAll(UMX_SOURCE_DIR "/tools/agent-check/umx-agent-check.1")),
             table);
   EXPECT_EQ(ReadmeOptions(ReadAll(UMX_SOURCE_DIR "/README.md")), table);
+}
+
+// The verdict table is the one source: --help, the manual page and the
+// report's schema name each verdict, and the manual page gives its hint.
+TEST(AgentCheckVerdicts, HelpManualPageAndSchemaNameEveryVerdictWithItsHint) {
+  std::string manual = ReadAll(UMX_SOURCE_DIR "/tools/agent-check/umx-agent-check.1");
+  for (const auto& [roff, text] :
+       {std::pair<std::string, std::string>{"\\-", "-"}, {"\\(aq", "'"}}) {
+    for (std::size_t n = manual.find(roff); n != std::string::npos; n = manual.find(roff, n))
+      manual.replace(n, roff.size(), text);
+  }
+  const nlohmann::json schema =
+      nlohmann::json::parse(ReadAll(UMX_SOURCE_DIR "/tools/agent-check/report.schema.json"));
+  std::vector<std::string> names;
+  for (const Verdict verdict : AllVerdicts()) {
+    names.emplace_back(VerdictName(verdict));
+    const std::string words = VerdictWords(verdict);
+    EXPECT_NE(manual.find(".B " + words + "\n"), std::string::npos) << words;
+    EXPECT_NE(manual.find("Hint: " + std::string(VerdictHint(verdict))), std::string::npos)
+        << words;
+    EXPECT_NE(Usage().find(" " + words + (verdict == AllVerdicts().back() ? "." : ",")),
+              std::string::npos)
+        << words;
+  }
+  EXPECT_EQ(schema["$defs"]["verdict"]["enum"].get<std::vector<std::string>>(), names);
 }
 
 TEST(AgentCheckVerdicts, ExpectationsNameAVerdictAsPrintedOrHyphenated) {

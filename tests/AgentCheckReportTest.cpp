@@ -179,15 +179,15 @@ TEST(AgentCheckTranscript, ProblemsStayFewHoweverManyLinesAreBad) {
 
 // A check of an agent whose texts hold controls and bytes that are not UTF-8.
 struct HostileRun {
-  Check check{
-      "/bin/ag\xff"
-      "ent",
-      {"-j", "1\x1b[2J", "caf\xc3\xa9"},
-      10,
-      2,
-      "sandbox",
-      "/tmp/k\xfe",
-      1.5};
+  Check check{"1.0.0",
+              "/bin/ag\xff"
+              "ent",
+              {"-j", "1\x1b[2J", "caf\xc3\xa9"},
+              10,
+              2,
+              "sandbox",
+              "/tmp/k\xfe",
+              1.5};
   std::vector<ScenarioResult> results;
 
   HostileRun() {
@@ -260,7 +260,7 @@ TEST(AgentCheckReport, JsonIsStrictUtf8AndKeepsTheExactBytesBeside) {
   const std::string document = JsonReport(hostile.check, hostile.results);
   ASSERT_TRUE(IsUtf8(document));
   const Json report = Json::parse(document);  // strict: throws on anything but JSON in UTF-8
-  EXPECT_EQ(report["version"], 3);
+  EXPECT_EQ(report["version"], kReportVersion);
   EXPECT_EQ(report["program"],
             "/bin/ag\xef\xbf\xbd"
             "ent");
@@ -332,11 +332,13 @@ TEST(AgentCheckReport, JunitIsWellFormedXmlWithAFailureSkipOrNoteForEachScenario
 
 TEST(AgentCheckReport, TableLineEscapesTheDetailAndShowsACrashsStderr) {
   const HostileRun hostile;
-  EXPECT_EQ(TableLine(hostile.results[0], 20, false),
+  EXPECT_EQ(TableLine(hostile.results[0], 20, false, false),
             "fault:resultsdir=5    crashed                 killed by SIGABRT, 4 ms\n"
             "  | starting\n"
-            "  | boom \\xff\\x1b]0;title\\x07 <&>\n");
-  EXPECT_EQ(TableLine(hostile.results[2], 20, false),
+            "  | boom \\xff\\x1b]0;title\\x07 <&>\n"
+            "  hint: " +
+                std::string(VerdictHint(Verdict::Crashed)) + "\n");
+  EXPECT_EQ(TableLine(hostile.results[2], 20, false, false),
             "fault:hostname=31     tolerated               left partial results: left "
             "a\\xc2\\x85\\xef\\xbf\\xbeb\\xc0, 0 ms\n");
 }

@@ -19,6 +19,17 @@ namespace {
 
 using namespace AgentCheck;
 
+// The whole job and every other scenario of `args`, as a run lists them.
+std::vector<Scenario> AllScenarios(const std::vector<std::string>& args, const WholeJob* whole) {
+  Baselines baselines;
+  baselines.args = args;
+  baselines.whole = whole;
+  std::vector<Scenario> scenarios = MakeWholeJobs(baselines);
+  for (Scenario& scenario : MakeScenarios(baselines))
+    scenarios.push_back(std::move(scenario));
+  return scenarios;
+}
+
 // A run with its outputs as texts, as the check reads them from its files.
 struct TestRun : RunResult {
   std::string transcript, out, err;
@@ -115,7 +126,7 @@ TEST(AgentCheckEvidence, OutputsReadAByteAtATimeShowWhatTheyShowWhole) {
     reader.Out(std::string_view(&c, 1));
   for (const char c : err)
     reader.Err(std::string_view(&c, 1));
-  const Evidence pieced = reader.Finish(false, false);
+  const Evidence pieced = reader.Finish(false, false, false);
   EXPECT_EQ(pieced.nRecords, 2u);
   EXPECT_EQ(pieced.nRecords, whole.nRecords);
   EXPECT_EQ(pieced.transcriptProblems, whole.transcriptProblems);
@@ -201,7 +212,7 @@ TEST(AgentCheckScenarios, EachIsNamedOnceAndOnlyWhatTheWholeJobReachedRuns) {
   WholeJob whole;
   whole.calls = {"init", "getZentServerHostName"};
   whole.optionsRead = {"-j", "-a", "-qs"};
-  const std::vector<Scenario> scenarios = MakeScenarios(args, &whole);
+  const std::vector<Scenario> scenarios = AllScenarios(args, &whole);
 
   std::set<std::string> names;
   for (const Scenario& scenario : scenarios) {
@@ -239,7 +250,7 @@ TEST(AgentCheckScenarios, EachIsNamedOnceAndOnlyWhatTheWholeJobReachedRuns) {
   for (const char* absent : {"missing:-cn", "missing:-synthfull", "malformed:-snapjid"}) {
     EXPECT_EQ(names.count(absent), 0u) << absent;
   }
-  for (const Scenario& scenario : MakeScenarios(args, nullptr)) {
+  for (const Scenario& scenario : AllScenarios(args, nullptr)) {
     EXPECT_TRUE(scenario.notReached.empty()) << scenario.name;
   }
 }
@@ -276,7 +287,7 @@ TEST(AgentCheckVerdicts, EachRunGetsTheVerdictOfWhatItDid) {
                  "clients/c/JobResults.log"};
   whole.resultNames = {"1/summary.txt"};
   whole.optionsRead = {"-j", "-a"};
-  const std::vector<Scenario> scenarios = MakeScenarios({"-j", "1", "-a", "2:17"}, &whole);
+  const std::vector<Scenario> scenarios = AllScenarios({"-j", "1", "-a", "2:17"}, &whole);
   const Scenario& wholeJob = Named(scenarios, "whole-job");
   const Scenario& initFails = Named(scenarios, "fault:init=5:down");
   const Scenario& hostFails = Named(scenarios, "fault:hostname=31");
@@ -402,7 +413,7 @@ TEST(AgentCheckVerdicts, ExpectationsTolerateTheFailuresTheyNameAndNoOthers) {
 
   WholeJob whole;
   whole.calls = {"init", "getZentServerHostName"};
-  const std::vector<Scenario> scenarios = MakeScenarios({"-j", "1"}, &whole);
+  const std::vector<Scenario> scenarios = AllScenarios({"-j", "1"}, &whole);
   TestRun ranOn = Ended(0);
   ranOn.transcript = R"({"call":"getZentServerHostName","state":"returned","failed":true})"
                      "\n";

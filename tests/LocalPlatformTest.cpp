@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <future>
 #include <sstream>
 #include <string>
@@ -42,6 +44,8 @@ TEST_F(LocalPlatformTest, RootIsTheNamedOneElseTheUsersOwnWithoutTrailingSlashes
     std::string root;
   } cases[] = {
       {"/moved//", "/run/user/7", "/scratch", "/moved"},
+      {"/", "/run/user/7", "/scratch", "/"},
+      {"///", "/run/user/7", "/scratch", "/"},
       {nullptr, "/run/user/7/", "/scratch", "/run/user/7/rk-local-platform"},
       {nullptr, "", "/scratch/", "/scratch/rk-local-platform-" + uid},
       {nullptr, nullptr, nullptr, "/tmp/rk-local-platform-" + uid},
@@ -271,6 +275,42 @@ TEST_F(LocalPlatformEnvironment, MalformedListStopsTheProcessQuotingTheItem) {
       },
       ::testing::ExitedWithCode(RkLocalPlatform::kMalformedFaultsStatus),
       "malformed RK_LOCAL_PLATFORM_FAULTS=\"invalid,hostname=31x\": \"hostname=31x\": CODE");
+}
+
+// The transcript is opened at the process's first platform call, so each
+// mode is tried in a child forked before the parent calls the platform. A
+// file that group or others can write is refused once and left unwritten;
+// the user's own is written.
+TEST_F(LocalPlatformEnvironment, TranscriptThatGroupOrOthersCanWriteIsRefusedUnwritten) {
+  char szFolder[] = "/tmp/umx-transcript-XXXXXX";
+  ASSERT_NE(mkdtemp(szFolder), nullptr);
+  const std::string path = std::string(szFolder) + "/transcript.jsonl";
+  const struct {
+    mode_t mode;
+    bool refused;
+  } cases[] = {{0660, true}, {0620, true}, {0602, true}, {0600, false}};
+  for (const auto& c : cases) {
+    std::ofstream(path, std::ios::trunc).close();
+    ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+    const std::string refusal =
+        "local platform: refusing the transcript " + path + ": others can write it";
+    EXPECT_EXIT(
+        {
+          setenv(RkLocalPlatform::kTranscriptVariable, path.c_str(), 1);
+          RKPI_Focus::setFocusClientName("c");
+          RKPI_Focus::setFocusClientName("d");
+          std::fflush(nullptr);
+          std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), c.refused ? "^" + refusal + "; going on without it\n$" : "^$")
+        << std::oct << c.mode;
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size == 0, c.refused) << std::oct << c.mode;
+    EXPECT_EQ(info.st_mode & 07777, c.mode);
+  }
+  unlink(path.c_str());
+  rmdir(szFolder);
 }
 
 }  // namespace

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # What the sample agent prints and writes, on a machine it shares: every text
 # it did not make is printed escaped, a closed or failing stdout neither
-# corrupts the summary nor passes for success, and the default platform root
-# is the user's own, refused rather than followed or repaired when it is not.
+# corrupts the summary nor passes for success, a closed stderr corrupts
+# neither the summary nor the platform's transcript, nothing is written
+# outside the platform's root, and the default platform root is the user's
+# own, refused rather than followed or repaired when it is not.
 # Usage: check_careful_output.sh <umx-sample-agent> <umx-observe-calls module>
 set -euo pipefail
 agent=$1
 observe=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-unset RK_LOCAL_PLATFORM_FAULTS XDG_RUNTIME_DIR
+unset RK_LOCAL_PLATFORM_FAULTS RK_LOCAL_PLATFORM_TRANSCRIPT XDG_RUNTIME_DIR
 export RK_LOCAL_PLATFORM_ROOT=$work/platform
 
 failures=0
@@ -64,17 +66,25 @@ grep -qF 'bogus\x1b[31m' "$work/err" || fail "the item is not quoted escaped: $(
 
 results=$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/1234
 
-# A job results directory that the platform names beside its root is not
-# taken as below it: the job fails and nothing is written there.
-case="job results directory beside the root"
+# A job results directory that the platform names beside its root, or below
+# it but leaving it through "..", is not taken as below it: the job fails and
+# nothing is made outside the root.
 beside=${RK_LOCAL_PLATFORM_ROOT}X
-rm -rf "$RK_LOCAL_PLATFORM_ROOT" "$beside"
-mkdir -m 700 "$beside"
-RK_LOCAL_PLATFORM_FAULTS="setresultsdir=$beside/clients/localclient/JobResults" run 1 "${options[@]}"
-grep -qF "is not below the platform's root $RK_LOCAL_PLATFORM_ROOT" "$work/err" ||
-  fail "stderr does not say why: $(cat "$work/err")"
-[ -z "$(ls -A "$beside")" ] || fail "written beside the root: $(find "$beside")"
-[ -z "$(find "$work" -name 'job-summary.txt*')" ] || fail "a summary was written"
+outside=(
+  "beside the root|$beside/clients/localclient/JobResults|is not below the platform's root $RK_LOCAL_PLATFORM_ROOT"
+  "leaving the root through ..|$RK_LOCAL_PLATFORM_ROOT/../x|refusing $RK_LOCAL_PLATFORM_ROOT/..: it leaves the platform's root"
+)
+for row in "${outside[@]}"; do
+  IFS='|' read -r where dir reason <<<"$row"
+  case="job results directory $where"
+  rm -rf "$RK_LOCAL_PLATFORM_ROOT" "$beside" "$work/x"
+  mkdir -m 700 "$beside"
+  RK_LOCAL_PLATFORM_FAULTS="setresultsdir=$dir" run 1 "${options[@]}"
+  grep -qF "$reason" "$work/err" || fail "stderr does not say why: $(cat "$work/err")"
+  [ -z "$(ls -A "$beside")" ] || fail "written beside the root: $(find "$beside")"
+  [ ! -e "$work/x" ] || fail "written outside the root: $(find "$work/x")"
+  [ -z "$(find "$work" -name 'job-summary.txt*')" ] || fail "a summary was written"
+done
 
 case="stdout closed"
 rm -rf "$RK_LOCAL_PLATFORM_ROOT"
@@ -85,6 +95,30 @@ if grep -Ev "$summary_lines" "$results/job-summary.txt"; then
   fail "the summary holds more than summary lines"
 fi
 [ "$(wc -l <"$results/job-summary.txt")" -eq 5 ] || fail "the summary is not whole"
+
+# With stderr closed, what the agent and the library say on stderr goes
+# nowhere: never into the transcript of the platform's calls, whether the
+# job is done or fails, nor into the summary.
+for row in "done|0|" "failing|1|resultsdir=5"; do
+  IFS='|' read -r outcome expected faults <<<"$row"
+  case="stderr closed, job $outcome"
+  rm -rf "$RK_LOCAL_PLATFORM_ROOT" "$work/transcript"
+  status=0
+  RK_LOCAL_PLATFORM_FAULTS=$faults RK_LOCAL_PLATFORM_TRANSCRIPT=$work/transcript \
+    "$agent" "${options[@]}" >"$work/out" 2>&- || status=$?
+  [ "$status" -eq "$expected" ] || fail "exit status $status, expected $expected"
+  [ "$(grep -c . "$work/transcript")" -ge 4 ] || fail "the transcript is short: $(cat "$work/transcript")"
+  if grep -v '^{"seq":' "$work/transcript"; then
+    fail "the transcript holds more than its records"
+  fi
+  jq -e . "$work/transcript" >/dev/null || fail "the transcript is not JSON: $(cat "$work/transcript")"
+  if [ "$expected" -eq 0 ]; then
+    if grep -Ev "$summary_lines" "$results/job-summary.txt"; then
+      fail "the summary holds more than summary lines"
+    fi
+    [ "$(wc -l <"$results/job-summary.txt")" -eq 5 ] || fail "the summary is not whole"
+  fi
+done
 
 case="stdout on /dev/full"
 rm -rf "$RK_LOCAL_PLATFORM_ROOT"
@@ -153,10 +187,10 @@ for row in "${refused[@]}"; do
   [ -z "$(ls -A "$work/elsewhere")" ] || fail "the link was followed"
 done
 
-# A default root whose parent folder others can write to, without the sticky
-# bit that keeps them from moving what is not theirs, is refused before
-# anything is made there; a sticky one is the user's to use.
-for row in "0777|1" "1777|0"; do
+# A default root whose parent folder group or others can write to, without
+# the sticky bit that keeps them from moving what is not theirs, is refused
+# before anything is made there; a sticky one is the user's to use.
+for row in "0777|1" "0770|1" "1777|0"; do
   IFS='|' read -r mode expected <<<"$row"
   case="default root's parent of mode $mode"
   rm -rf "$work/xdg" && mkdir "$work/xdg" && chmod "$mode" "$work/xdg"

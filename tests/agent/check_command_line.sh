@@ -63,12 +63,12 @@ run 2 --json "$work/never.json" -- "$sample" -j 1234
 
 case="--json -"
 run 0 --json - --only 'fault:init*' -- "$sample"
-jq -e '.version == 3 and .passed' "$work/out" >/dev/null || fail "stdout is not the report alone"
+jq -e '.version == 4 and .passed' "$work/out" >/dev/null || fail "stdout is not the report alone"
 grep -Eq '^fault:init=5:down +passed ' "$work/err" || fail "the table is not on stderr"
 
 case="--json=FILE"
 run 0 --json="$work/eq.json" --only cancel:init -- "$sample"
-jq -e '[.scenarios[].name] == ["whole-job", "cancel:init"]' "$work/eq.json" >/dev/null ||
+jq -e '[.scenarios[].name] == ["whole-job", "whole-job:no-cn", "cancel:init"]' "$work/eq.json" >/dev/null ||
   fail "report: $(cat "$work/eq.json")"
 
 case="an expectation that names no scenario"

@@ -126,7 +126,7 @@ check umxclient-local-platform "Version=$version" \
   "$lib/cmake/UMXClient/UMXClientLocalPlatformTargets(-[a-z]+)?\.cmake" \
   "$lib/pkgconfig/umxclient-local-platform\.pc" "$(doc umxclient-local-platform)" \
   'usr/bin/umx-agent-check' 'usr/share/man/man1/umx-agent-check\.1\.gz' \
-  "$lib/umxclient/umx-agent-keeper" \
+  "$lib/umxclient/umx-agent-keeper" "$lib/umxclient/umx-agent-interposer\.so" \
   'usr/share/umxclient/umx-agent-check-report\.schema\.json' \
   'usr/bin/umx-sample-agent' 'usr/share/man/man1/umx-sample-agent\.1\.gz' \
   usr/share/doc/umxclient-local-platform/examples/{CMakeLists\\.txt,first_agent\\.cpp,sample_agent\\.cpp}

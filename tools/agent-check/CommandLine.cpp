@@ -16,7 +16,9 @@
 #include <utility>
 
 #include "Escape.h"
+#include "Scenarios.h"
 #include "UniqueFd.h"
+#include "Verdicts.h"
 
 namespace AgentCheck {
 namespace {
@@ -26,33 +28,53 @@ constexpr int kLongOnly = 256;
 
 const char kUsageStart[] =
     "usage: umx-agent-check [options] -- AGENT [AGENT OPTIONS...]\n"
-    "       umx-agent-check --list [-- AGENT [AGENT OPTIONS...]]\n"
+    "       umx-agent-check --list [--json FILE] [-- AGENT [AGENT OPTIONS...]]\n"
     "\n"
     "Runs AGENT on the local platform as the job manager would: first the whole\n"
-    "job, then, each in a fresh platform root and working folder, every failure\n"
-    "of a platform call that the whole job made (each way RK_LOCAL_PLATFORM_FAULTS\n"
-    "can arm, and a throw), each option it traced left out, a job id and an\n"
-    "application id that are not numbers, and SIGTERM while it is inside a\n"
-    "platform call. Prints a verdict for each. The agent's options are the job's\n"
-    "command line; without them: -j 1234 -a 2:17 -cn localclient\n"
-    "-qs zentserver.localdomain -jt token-agent-check -vm vm01 -d storenode01\n"
-    "-snapjid 1233.\n"
-    "\n"
-    "Options (long ones spelled in full; a value as the next word or after '='):\n";
+    "job, and again without -cn; then, each in a fresh platform root and working\n"
+    "folder, every failure of a platform call that a whole job made (each way\n"
+    "RK_LOCAL_PLATFORM_FAULTS can arm, and a throw), each option it traced left\n"
+    "out, a job id and an application id that are not numbers, SIGTERM inside\n"
+    "and after each platform call, and SIGKILL at its changes to the file\n"
+    "system. Prints a verdict for each. The agent's options are the job's\n"
+    "command line; without them:\n";
 
 const char kUsageEnd[] =
     "\n"
-    "Verdicts: passed, not reached (not run: the whole job never got there),\n"
-    "crashed, hung, reported success, failed silently, left partial results,\n"
-    "malformed trace, not gone; tolerated for a failure the expectations allow.\n"
-    "\n"
     "Exit status:\n"
-    "  0      every scenario passed (or was not reached)\n"
-    "  1      a scenario failed\n"
+    "  0      every scenario passed (or was not reached, without --strict)\n"
+    "  1      a scenario failed, the whole job among them\n"
     "  2      the check could not run: bad options, a report path or --keep\n"
-    "         folder it cannot use, no such agent, or the whole job failed\n"
+    "         folder it cannot use, or no such agent\n"
     "  128+N  signal N (SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE) stopped the\n"
     "         check; the agents it started are killed and its folders removed\n";
+
+// The default command line, wrapped, and the verdicts, for the usage.
+std::string DefaultsText() {
+  std::string text;
+  std::string line = " ";
+  for (const std::string& arg : DefaultCommandLine()) {
+    const std::string word = ShellQuoted(arg);
+    if (line.size() + word.size() + 1 > 76) {
+      text += line + "\n";
+      line = " ";
+    }
+    line += " " + word;
+  }
+  text += line + "\n\nVerdicts, in the order they are looked for:\n";
+  line = " ";
+  for (const Verdict verdict : AllVerdicts()) {
+    const std::string word = std::string(VerdictWords(verdict)) + ",";
+    if (line.size() + word.size() + 1 > 76) {
+      text += line + "\n";
+      line = " ";
+    }
+    line += " " + word;
+  }
+  line.back() = '.';
+  return text + line + "\nA failure the expectations allow is shown as tolerated.\n\n" +
+         "Options (long ones spelled in full; a value as the next word or after '='):\n";
+}
 
 // "--json" or "-j": the form the reasons name an option by.
 std::string NameOf(const OptionInfo& info) {
@@ -116,6 +138,16 @@ std::string Take(const OptionInfo& info, const std::string& value, Options& opti
     } else {
       return "--sandbox takes auto, require or off, not \"" + EscapeText(value) + "\"";
     }
+  } else if (name == "--arg") {
+    options.ownArgs.push_back(value);
+  } else if (name == "--repeat") {
+    const std::optional<double> runs = PositiveNumber(value);
+    if (!runs || *runs != static_cast<int>(*runs) || *runs > 100) {
+      return "--repeat takes a whole number from 1 to 100, not \"" + EscapeText(value) + "\"";
+    }
+    options.repeat = static_cast<int>(*runs);
+  } else if (name == "--strict") {
+    options.strict = true;
   } else if (name == "--list") {
     options.list = true;
   } else if (name == "--version") {
@@ -166,7 +198,15 @@ const std::vector<OptionInfo>& OptionTable() {
        "of its own where the machine allows one, else a keeper that\n"
        "is the subreaper of all it starts; require, a sandbox or\n"
        "nothing; off, the keeper alone"},
-      {"list", 0, nullptr, "name the scenarios, and run nothing; needs no AGENT"},
+      {"arg", 0, "ARG",
+       "append ARG to the agent's command line (may be given more\n"
+       "than once): an option of the agent's own; each such option\n"
+       "gets a missing: scenario"},
+      {"repeat", 0, "N", "run each scenario N times; one failing run fails it"},
+      {"strict", 0, nullptr, "fail the run if any scenario is not reached"},
+      {"list", 0, nullptr,
+       "name the scenarios, and run nothing; needs no AGENT;\n"
+       "with --json, as JSON"},
       {"version", 0, nullptr, "print the version"},
       {"help", 'h', nullptr, "this text"},
   };
@@ -175,7 +215,7 @@ const std::vector<OptionInfo>& OptionTable() {
 
 std::string Usage() {
   constexpr std::size_t kHelpColumn = 19;
-  std::string usage = kUsageStart;
+  std::string usage = kUsageStart + DefaultsText();
   for (const OptionInfo& info : OptionTable()) {
     std::string names = "  ";
     if (info.shortName != 0) names += std::string("-") + info.shortName;

@@ -24,6 +24,9 @@ struct Options {
   std::string keep;
   std::vector<std::string> only;
   SandboxMode sandbox = SandboxMode::Auto;
+  std::vector<std::string> ownArgs;  // --arg: appended to the agent's command line
+  int repeat = 1;                    // runs of each scenario; one failing fails it
+  bool strict = false;               // a scenario not reached fails the run
   bool list = false;
   bool help = false;
   bool version = false;

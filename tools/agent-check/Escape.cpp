@@ -1,5 +1,7 @@
 #include "Escape.h"
 
+#include <algorithm>
+
 #include "JsonText.h"
 #include "Utf8.h"
 
@@ -41,6 +43,39 @@ std::string EscapeText(std::string_view text) {
     text.remove_prefix(length);
   }
   return shown;
+}
+
+std::string ShellQuoted(std::string_view text) {
+  const auto bare = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("_@%+=:,./-").find(c) != std::string_view::npos;
+  };
+  if (!text.empty() && std::all_of(text.begin(), text.end(), bare)) return std::string(text);
+  const std::string shown = EscapeText(text);
+  std::string word;
+  if (shown == text) {
+    word = "'";
+    for (const char c : text)
+      word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+  }
+  // EscapeText left backslashes as they are; here each stands for itself.
+  word = "$'";
+  while (!text.empty()) {
+    const Utf8Char next = NextUtf8(text);
+    const std::size_t length = next.length == 0 ? 1 : next.length;
+    if (next.length != 0 && IsShownAsIs(next.code)) {
+      if (text[0] == '\'' || text[0] == '\\') word += '\\';
+      word.append(text.data(), length);
+    } else {
+      for (const char byte : text.substr(0, length)) {
+        word += "\\x";
+        AppendHex(word, std::string_view(&byte, 1));
+      }
+    }
+    text.remove_prefix(length);
+  }
+  return word + "'";
 }
 
 }  // namespace AgentCheck

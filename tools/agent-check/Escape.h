@@ -14,4 +14,10 @@ namespace AgentCheck {
 // is, so that escaping an escaped text changes nothing.
 [[nodiscard]] std::string EscapeText(std::string_view text);
 
+// `text` as one word of a bash command line that shows on a terminal as
+// EscapeText shows it: bare when it holds only letters, digits and
+// "_@%+=:,./-", in single quotes when every byte shows as it is, else in
+// $'...' with each byte EscapeText escapes as \xHH.
+[[nodiscard]] std::string ShellQuoted(std::string_view text);
+
 }  // namespace AgentCheck

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Escape.h"
+#include "Utf8.h"
 
 namespace AgentCheck {
 namespace {
@@ -149,13 +150,15 @@ class RecordReader {
       m_record.call = std::move(value);
     } else if (m_nDepth == 1 && m_key == "state") {
       m_record.state = std::move(value);
-    } else if (m_nDepth == 2 && m_bInOut && m_key == "dir") {
+    } else if (m_nDepth == 2 && m_in == In::Out && m_key == "dir") {
       m_record.outDir = std::move(value);
+    } else if (m_nDepth == 2 && m_in == In::Args && m_key == "client") {
+      m_record.client = std::move(value);
     }
     return Scalar();
   }
   bool start_object(std::size_t) {
-    if (m_nDepth == 1) m_bInOut = m_key == "out";
+    if (m_nDepth == 1) m_in = m_key == "out" ? In::Out : m_key == "args" ? In::Args : In::Other;
     return Open();
   }
   bool end_object() { return Close(); }
@@ -181,14 +184,15 @@ class RecordReader {
     return true;
   }
   bool Close() {
-    if (--m_nDepth == 1) m_bInOut = false;
+    if (--m_nDepth == 1) m_in = In::Other;
     return true;
   }
 
   CallRecord m_record;
   int m_nDepth = 0;
-  std::string m_key;      // the last member's name at depth 1, or in "out"
-  bool m_bInOut = false;  // within the object that is the record's "out"
+  std::string m_key;  // the last member's name at depth 1, or in "out" or "args"
+  enum class In { Other, Out, Args };
+  In m_in = In::Other;  // the record's member object the parser is within
   std::string m_problem;
 };
 
@@ -324,21 +328,54 @@ std::optional<std::string> UnderRoot(const std::string& dir, const std::string& 
   return dir.substr(std::min(root.size() + 1, dir.size()));
 }
 
+std::size_t RawTextAt(std::string_view line, bool bCut) {
+  for (std::size_t n = 0; n < line.size();) {
+    const Utf8Char c = NextUtf8(line.substr(n));
+    if (c.length == 0) {
+      // A character cut by the line's bound is judged whole.
+      if (bCut && line.size() - n < 4 && static_cast<unsigned char>(line[n]) >= 0xC2)
+        return std::string_view::npos;
+      return n;
+    }
+    if ((c.code < 0x20 && c.code != '\t') || (c.code >= 0x7F && c.code <= 0x9F)) return n;
+    n += c.length;
+  }
+  return std::string_view::npos;
+}
+
 EvidenceReader::EvidenceReader(std::string root)
     : m_root(std::move(root)),
       m_transcript([this](CallRecord&& record) { Record(std::move(record)); }),
-      m_out(kMaxRecord, [this](std::string_view line, std::size_t nLine, bool) {
-        if (!m_evidence.malformedTrace.empty()) return;
-        const std::optional<TraceLine> trace = ReadTraceLine(line);
-        if (!trace) return;
-        if (!trace->wellFormed) {
-          m_evidence.malformedTrace = "stdout line " + std::to_string(nLine) + " \"" +
-                                      EscapeText(line.substr(0, 80)) +
-                                      "\" is not in the library's form";
-        } else if (std::string option = OptionOfTraceKey(trace->key); !option.empty()) {
-          m_evidence.optionsTraced.insert(std::move(option));
-        }
+      m_out(kMaxRecord,
+            [this](std::string_view line, std::size_t nLine, bool bCut) {
+              RawText("stdout", line, nLine, bCut);
+              if (!m_evidence.malformedTrace.empty()) return;
+              const std::optional<TraceLine> trace = ReadTraceLine(line);
+              if (!trace) return;
+              if (!trace->wellFormed) {
+                m_evidence.malformedTrace = "stdout line " + std::to_string(nLine) + " \"" +
+                                            EscapeText(line.substr(0, 80)) +
+                                            "\" is not in the library's form";
+              } else if (std::string option = OptionOfTraceKey(trace->key); !option.empty()) {
+                m_evidence.optionsTraced.insert(std::move(option));
+              }
+            }),
+      m_err(kMaxRecord, [this](std::string_view line, std::size_t nLine, bool bCut) {
+        RawText("stderr", line, nLine, bCut);
       }) {}
+
+void EvidenceReader::RawText(const char* pszOutput, std::string_view line, std::size_t nLine,
+                             bool bCut) {
+  if (!m_evidence.rawText.empty()) return;
+  const std::size_t nAt = RawTextAt(line, bCut);
+  if (nAt == std::string_view::npos) return;
+  // The line around the raw byte, escaped.
+  const std::size_t nFrom = nAt > 40 ? nAt - 40 : 0;
+  m_evidence.rawText = std::string(pszOutput) + " line " + std::to_string(nLine) + " \"" +
+                       (nFrom > 0 ? "..." : "") + EscapeText(line.substr(nFrom, 80)) +
+                       (line.size() > nFrom + 80 ? "..." : "") + "\" holds a raw byte at column " +
+                       std::to_string(nAt + 1);
+}
 
 void EvidenceReader::Record(CallRecord&& record) {
   ++m_evidence.nRecords;
@@ -357,15 +394,18 @@ void EvidenceReader::Record(CallRecord&& record) {
   if (record.failed && tally.failed++ == 0) tally.firstFailure = m_evidence.nRecords;
   if (record.state == "held" || record.failed) return;
   if (std::optional<std::string> folder = UnderRoot(record.outDir, m_root)) {
-    if (m_evidence.resultsFolders.size() == kMaxNames) {
+    if (m_evidence.resultsFolders.size() == kMaxNames ||
+        m_evidence.clientResultsFolders.size() == kMaxNames) {
       m_bTooManyNames = true;
     } else {
+      if (!record.client.empty()) m_evidence.clientResultsFolders[record.client] = *folder;
       m_evidence.resultsFolders.insert(std::move(*folder));
     }
   }
 }
 
 void EvidenceReader::Err(std::string_view piece) {
+  m_err.Add(piece);
   if (m_evidence.errBlank)
     m_evidence.errBlank = piece.find_first_not_of(" \t\r\n") == std::string_view::npos;
   std::string& tail = m_evidence.errTail;
@@ -377,7 +417,7 @@ void EvidenceReader::Err(std::string_view piece) {
   }
 }
 
-Evidence EvidenceReader::Finish(bool bTranscriptCut, bool bOutCut) {
+Evidence EvidenceReader::Finish(bool bTranscriptCut, bool bOutCut, bool bErrCut) {
   std::vector<std::string> problems = m_transcript.Finish(bTranscriptCut);
   if (m_bTooManyNames) {
     problems.insert(problems.begin(), "the transcript names more than " +
@@ -390,6 +430,9 @@ Evidence EvidenceReader::Finish(bool bTranscriptCut, bool bOutCut) {
   if (m_out.RestLine() != 0 && !bOutCut && !m_out.RestIsLong()) {
     m_out.Add("\n");
   }
+  if (m_err.RestLine() != 0 && !bErrCut && !m_err.RestIsLong()) {
+    m_err.Add("\n");
+  }
   return std::move(m_evidence);
 }
 
@@ -398,7 +441,7 @@ Evidence ReadEvidence(const OutputTexts& texts) {
   reader.Transcript(texts.transcript);
   reader.Out(texts.out);
   reader.Err(texts.err);
-  return reader.Finish(texts.transcriptCut, texts.outCut);
+  return reader.Finish(texts.transcriptCut, texts.outCut, texts.errCut);
 }
 
 }  // namespace AgentCheck

@@ -20,6 +20,7 @@ struct CallRecord {
   std::string state;  // "returned", "threw" or "held"
   bool failed = false;
   std::string outDir;  // the directory the call wrote, if it wrote one
+  std::string client;  // the client the call was asked about, if it names one
 };
 
 // Splits a text that arrives in pieces into lines, holding at most one
@@ -86,6 +87,12 @@ std::optional<TraceLine> ReadTraceLine(std::string_view line);
 // empty for the flags' keys.
 std::string OptionOfTraceKey(std::string_view key);
 
+// Where `line` holds raw text that no terminal or log shows as it is: a C0
+// control byte other than tab, DEL, a C1 control or bytes that are not
+// UTF-8. npos when it holds none. `bCut`: the line was cut at a bound, so a
+// sequence begun at its end may be whole past it.
+std::size_t RawTextAt(std::string_view line, bool bCut);
+
 // Every line of `text`, without its line end; a last line without one too.
 std::vector<std::string_view> Lines(std::string_view text);
 
@@ -104,8 +111,12 @@ struct Evidence {
   // The directories under the root that successful calls named, relative
   // to it: where the run's results go.
   std::set<std::string> resultsFolders;
+  // The results directory the platform named for each client it was asked
+  // about, relative to the root.
+  std::map<std::string, std::string> clientResultsFolders;
   std::set<std::string> optionsTraced;  // by well-formed trace lines: "-j"
   std::string malformedTrace;           // the first line out of form, told; empty: none
+  std::string rawText;                  // the first line with raw text, told; empty: none
   bool errBlank = true;                 // nothing but blanks on stderr
   std::string errTail;                  // the end of stderr, for a crash's detail
 };
@@ -119,23 +130,26 @@ class EvidenceReader {
   void Out(std::string_view piece) { m_out.Add(piece); }
   void Err(std::string_view piece);
   // After the last piece of each; which were read only in part.
-  Evidence Finish(bool bTranscriptCut, bool bOutCut);
+  Evidence Finish(bool bTranscriptCut, bool bOutCut, bool bErrCut);
 
  private:
   void Record(CallRecord&& record);
+  // Notes the first line of an output that holds raw text.
+  void RawText(const char* pszOutput, std::string_view line, std::size_t nLine, bool bCut);
 
   std::string m_root;
   Evidence m_evidence;
   bool m_bTooManyNames = false;
   TranscriptReader m_transcript;
   LineSplitter m_out;
+  LineSplitter m_err;
 };
 
 // The outputs of a run held in memory, read as EvidenceReader reads them.
 struct OutputTexts {
   std::string root;
   std::string_view transcript, out, err;
-  bool transcriptCut = false, outCut = false;
+  bool transcriptCut = false, outCut = false, errCut = false;
 };
 Evidence ReadEvidence(const OutputTexts& texts);
 

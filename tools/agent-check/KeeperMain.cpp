@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -56,9 +57,22 @@ void DropCapabilities() {
   (void)::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
 }
 
+// Moves the check's module to preload from its own variable to LD_PRELOAD,
+// ahead of whatever LD_PRELOAD held.
+void PreloadForAgent() {
+  const char* pszModule = std::getenv(kKeeperPreloadVariable);
+  if (pszModule == nullptr) return;
+  std::string preload = pszModule;
+  if (const char* pszOthers = std::getenv("LD_PRELOAD"); pszOthers != nullptr && *pszOthers != '\0')
+    preload.append(":").append(pszOthers);
+  (void)::setenv("LD_PRELOAD", preload.c_str(), 1);
+  (void)::unsetenv(kKeeperPreloadVariable);
+}
+
 [[noreturn]] void StartAgent(char* workFolder, char** argv) {
   ::setsid();  // its own session: no terminal, and no group of the keeper's
   DropCapabilities();
+  PreloadForAgent();
   if (::chdir(workFolder) == 0) ::execve(argv[0], argv, environ);
   Tell(KeeperMessage::kStartFailed, errno);
   ::_exit(127);

@@ -30,6 +30,11 @@ struct KeeperMessage {
 constexpr char kKeeperTerminate = 'T';  // send the agent SIGTERM
 constexpr char kKeeperKill = 'K';       // kill the agent and all it started now
 
+// A module the keeper preloads into the agent alone (LD_PRELOAD, before any
+// the agent's environment names), and drops from the agent's environment:
+// the sandbox's program and the keeper run without it.
+constexpr char kKeeperPreloadVariable[] = "UMX_AGENT_PRELOAD";
+
 // The processes named as left running, at most.
 constexpr int kMaxLeftNamed = 16;
 

@@ -16,6 +16,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+constexpr char kCheckName[] = "umx-agent-check";
 constexpr char kGreen[] = "\033[32m";
 constexpr char kRed[] = "\033[1;31m";
 constexpr char kYellow[] = "\033[33m";
@@ -150,6 +151,10 @@ Json ScenarioJson(const Check& check, const ScenarioResult& result) {
   json["passed"] = result.judgement.passed;
   json["tolerated"] = result.judgement.tolerated;
   PutText(json, "reason", result.judgement.reason);
+  const bool bFailed = !result.judgement.passed;
+  json["hint"] = bFailed ? Json(VerdictHint(result.judgement.verdict)) : Json(nullptr);
+  PutTextOrNull(json, "reproduce",
+                bFailed ? std::string_view(result.reproduce) : std::string_view());
   PutTextOrNull(
       json, "stderrTail",
       ShowsStderr(result) ? TailLines(result.evidence.errTail, kCrashLines) : std::string_view());
@@ -231,6 +236,11 @@ std::string TestCase(const ScenarioResult& result) {
 Counts Count(const std::vector<ScenarioResult>& results) {
   Counts counts;
   for (const ScenarioResult& result : results) {
+    const Kind kind = result.scenario.kind;
+    if (kind == Kind::Fault || kind == Kind::Cancellation || kind == Kind::CancelAfter) {
+      ++counts.platformScenarios;
+      counts.platformFaulted += result.scenario.notReached.empty() ? 1 : 0;
+    }
     if (result.judgement.verdict == Verdict::NotReached) {
       ++counts.notReached;
     } else if (!result.judgement.passed) {
@@ -251,7 +261,8 @@ std::string TableHeading(std::size_t nNameWidth) {
   return szLine;
 }
 
-std::string TableLine(const ScenarioResult& result, std::size_t nNameWidth, bool bColour) {
+std::string TableLine(const ScenarioResult& result, std::size_t nNameWidth, bool bColour,
+                      bool bReplay) {
   const Judgement& judgement = result.judgement;
   std::string verdict = judgement.tolerated ? "tolerated" : VerdictWords(judgement.verdict);
   std::string detail = EscapeText(judgement.reason);
@@ -270,7 +281,37 @@ std::string TableLine(const ScenarioResult& result, std::size_t nNameWidth, bool
   if (bColour) line += kPlain;
   line += "  " + detail + "\n";
   if (ShowsStderr(result)) line += LastLines(result.evidence.errTail, kCrashLines);
+  if (!judgement.passed) {
+    line += std::string("  hint: ") + VerdictHint(judgement.verdict) + "\n";
+    if (bReplay && !result.reproduce.empty()) line += "  replay: " + result.reproduce + "\n";
+  }
   return line;
+}
+
+std::string SummaryLine(const Counts& counts, double seconds) {
+  char szLine[256];
+  const std::string tolerated =
+      counts.tolerated == 0 ? "" : " (" + std::to_string(counts.tolerated) + " tolerated)";
+  std::snprintf(
+      szLine, sizeof szLine,
+      "%d passed%s, %d failed, %d not reached; %d of %d platform calls faulted in %.1f s\n",
+      counts.passed, tolerated.c_str(), counts.failed, counts.notReached, counts.platformFaulted,
+      counts.platformScenarios, seconds);
+  return szLine;
+}
+
+std::string ScenarioListJson(const std::string& program, const std::vector<Scenario>& scenarios) {
+  Json list = Json::array();
+  for (const Scenario& scenario : scenarios) {
+    Json json = Json::object();
+    PutText(json, "name", scenario.name);
+    json["kind"] = KindName(scenario.kind);
+    PutText(json, "description", scenario.description);
+    PutCommandLine(json, "commandLine", program, scenario.args);
+    PutTextOrNull(json, "faults", scenario.faults);
+    list.push_back(std::move(json));
+  }
+  return list.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 std::string LastLines(std::string_view text, int nLines) {
@@ -296,6 +337,7 @@ std::string JsonReport(const Check& check, const std::vector<ScenarioResult>& re
   const Counts counts = Count(results);
   Json json = Json::object();
   json["version"] = kReportVersion;
+  json["checkerVersion"] = check.checkerVersion;
   PutText(json, "program", check.program);
   PutCommandLine(json, "commandLine", check.program, check.args);
   json["timeLimitSeconds"] = Rounded(check.timeLimit);
@@ -309,6 +351,7 @@ std::string JsonReport(const Check& check, const std::vector<ScenarioResult>& re
                     {"notReached", counts.notReached},
                     {"tolerated", counts.tolerated},
                     {"errors", counts.errors}};
+  json["coverage"] = {{"faulted", counts.platformFaulted}, {"of", counts.platformScenarios}};
   Json scenarios = Json::array();
   for (const ScenarioResult& result : results)
     scenarios.push_back(ScenarioJson(check, result));
@@ -334,6 +377,57 @@ std::string JunitReport(const Check& check, const std::vector<ScenarioResult>& r
   for (const ScenarioResult& result : results)
     xml += TestCase(result);
   return xml + "  </testsuite>\n</testsuites>\n";
+}
+
+TablePrinter::TablePrinter(const std::vector<ScenarioResult>& results, std::FILE* out,
+                           bool bTerminal)
+    : m_results(results), m_out(out), m_bTerminal(bTerminal) {
+  for (const ScenarioResult& result : results)
+    m_nNameWidth = std::max(m_nNameWidth, result.scenario.name.size());
+}
+
+void TablePrinter::Heading(const std::string& program, const std::vector<std::string>& args,
+                           const Isolation& isolation) const {
+  std::fprintf(m_out, "%s: %s", kCheckName, EscapeText(program).c_str());
+  for (const std::string& arg : args)
+    std::fprintf(m_out, " %s", EscapeText(arg).c_str());
+  if (isolation.sandbox) {
+    std::fprintf(m_out, "\n%s: isolation: sandbox", kCheckName);
+  } else {
+    std::fprintf(m_out, "\n%s: isolation: subreaper (no sandbox: %s)", kCheckName,
+                 EscapeText(isolation.why).c_str());
+  }
+  if (isolation.interposer.empty()) {
+    std::fprintf(m_out, "\n%s: no crash points: umx-agent-interposer.so is missing", kCheckName);
+  }
+  std::fprintf(m_out, "\n%s", TableHeading(m_nNameWidth).c_str());
+}
+
+void TablePrinter::Line(std::size_t n) {
+  const ScenarioResult& result = m_results[n];
+  const bool bReplay = !result.judgement.passed && !m_bReplayShown;
+  m_bReplayShown = m_bReplayShown || bReplay;
+  std::fputs(TableLine(result, m_nNameWidth, m_bTerminal, bReplay).c_str(), m_out);
+}
+
+void TablePrinter::Done(std::size_t nFrom, std::size_t nTo) {
+  for (std::size_t n = nFrom; n < nTo; ++n)
+    Line(n);
+  std::fflush(m_out);
+}
+
+void TablePrinter::InOrder(WorkerPool& pool, std::size_t nFrom) {
+  for (std::size_t n = nFrom; n < m_results.size(); ++n) {
+    pool.WaitFor(n - nFrom);
+    if (m_bTerminal) std::fputs("\r\033[K", m_out);
+    Line(n);
+    if (m_bTerminal && n + 1 < m_results.size()) {
+      std::fprintf(m_out, "%s: %zu of %zu done, running %s ...", kCheckName,
+                   nFrom + pool.DoneCount(), m_results.size(),
+                   EscapeText(m_results[n + 1].scenario.name).c_str());
+    }
+    std::fflush(m_out);
+  }
 }
 
 }  // namespace AgentCheck

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -24,6 +25,7 @@
 #include <system_error>
 #include <utility>
 
+#include "Escape.h"
 #include "KeeperProtocol.h"
 #include "Processes.h"
 
@@ -36,6 +38,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr char kKeeperName[] = "umx-agent-keeper";
+constexpr char kInterposerName[] = "umx-agent-interposer.so";
 constexpr std::size_t kPiece = 64 << 10;
 
 // The namespaces and limits of every scenario's sandbox, before its mounts.
@@ -63,6 +66,9 @@ const char* const kSandboxOptions[] = {
 
 std::string Errno(int nError = errno) { return std::strerror(nError); }
 
+// A line of the interposer's log is a call's name and a path.
+constexpr std::size_t kMaxChangeLine = 8192;
+
 // The folder of the running program.
 std::string OwnFolder() {
   std::error_code error;
@@ -70,14 +76,16 @@ std::string OwnFolder() {
   return error ? std::string() : self.parent_path().string();
 }
 
-std::string FindKeeper(std::string& why) {
+// A file of the check's, `name`: beside the check (the build tree) or where
+// it is installed, by the path from the programs' folder to it.
+std::string FindOwnFile(const char* name, int nMode, std::string& why) {
   const std::string folder = OwnFolder();
   for (const std::string& candidate :
-       {folder + "/" + kKeeperName, folder + "/" UMX_KEEPER_FROM_BINDIR "/" + kKeeperName}) {
-    if (::access(candidate.c_str(), X_OK) == 0)
+       {folder + "/" + name, folder + "/" UMX_KEEPER_FROM_BINDIR "/" + name}) {
+    if (::access(candidate.c_str(), nMode) == 0)
       return fs::path(candidate).lexically_normal().string();
   }
-  why = std::string("cannot find ") + kKeeperName + " beside " + folder + " or in " + folder +
+  why = std::string("cannot find ") + name + " beside " + folder + " or in " + folder +
         "/" UMX_KEEPER_FROM_BINDIR;
   return {};
 }
@@ -158,18 +166,21 @@ pid_t Spawn(const std::vector<std::string>& argv, std::vector<std::string>& envi
 // the check's other folders hidden.
 std::vector<std::string> SandboxCommand(const Isolation& isolation, const std::string& program,
                                         const std::string& base, const std::string& root,
-                                        const std::string& work, const std::string& transcript) {
+                                        const std::string& work, const std::string& transcript,
+                                        const std::string& changes) {
   std::vector<std::string> command{isolation.bwrap};
   command.insert(command.end(), std::begin(kSandboxOptions), std::end(kSandboxOptions));
   std::set<std::string> seen;
-  for (const std::string& path : {program, isolation.keeper}) {
+  for (const std::string& path : {program, isolation.keeper, isolation.interposer}) {
     const std::string top = TopFolderInTmp(path);
     if (!top.empty() && seen.insert(top).second)
       command.insert(command.end(), {"--ro-bind", top, top});
   }
-  command.insert(command.end(), {"--tmpfs", base, "--bind", root, root, "--bind", work, work,
-                                 "--bind", transcript, transcript, "--remount-ro", base, "--chdir",
-                                 work, "--setenv", "TMPDIR", "/tmp", "--"});
+  command.insert(
+      command.end(),
+      {"--tmpfs", base,       "--bind",   root,     root,    "--bind", work,           work,
+       "--bind",  transcript, transcript, "--bind", changes, changes,  "--remount-ro", base,
+       "--chdir", work,       "--setenv", "TMPDIR", "/tmp",  "--"});
   return command;
 }
 
@@ -305,6 +316,23 @@ class HeldWatch {
   TranscriptReader m_reader;
 };
 
+std::vector<std::string> InterposerEnvironment(const RunRequest& request,
+                                               const std::string& changesPath) {
+  const std::string& interposer = request.isolation->interposer;
+  if (interposer.empty()) return {};
+  std::vector<std::string> environment{kKeeperPreloadVariable + ("=" + interposer),
+                                       "UMX_CHANGES_LOG=" + changesPath};
+  if (request.crashAt != 0)
+    environment.push_back("UMX_CRASH_AT=" + std::to_string(request.crashAt));
+  // AddressSanitizer wants its runtime loaded first; the interposer comes
+  // before it in an agent built with it.
+  const char* pszAsan = std::getenv("ASAN_OPTIONS");
+  environment.push_back(std::string("ASAN_OPTIONS=") + (pszAsan != nullptr ? pszAsan : "") +
+                        (pszAsan != nullptr && *pszAsan != '\0' ? ":" : "") +
+                        "verify_asan_link_order=0");
+  return environment;
+}
+
 // The environment the agent runs in: the check's own, with the local
 // platform's variables replaced by the scenario's.
 std::vector<std::string> AgentEnvironment(const RunRequest& request, const RunResult& result) {
@@ -313,19 +341,25 @@ std::vector<std::string> AgentEnvironment(const RunRequest& request, const RunRe
   for (char** ppsz = environ; *ppsz != nullptr; ++ppsz) {
     if (std::strncmp(*ppsz, "RK_LOCAL_PLATFORM_", 18) == 0) continue;
     if (bSandbox && std::strncmp(*ppsz, "TMPDIR=", 7) == 0) continue;
+    if (!request.isolation->interposer.empty() && std::strncmp(*ppsz, "ASAN_OPTIONS=", 13) == 0)
+      continue;
     environment.emplace_back(*ppsz);
   }
   environment.push_back("RK_LOCAL_PLATFORM_ROOT=" + result.root);
   environment.push_back("RK_LOCAL_PLATFORM_TRANSCRIPT=" + result.transcriptPath);
   if (!request.faults.empty()) environment.push_back("RK_LOCAL_PLATFORM_FAULTS=" + request.faults);
+  for (const std::string& variable : InterposerEnvironment(request, result.changesPath))
+    environment.push_back(variable);
   return environment;
 }
 
 // The outputs of one run, made in the scenario's folder through its
 // descriptor: each new, never a name that was there before.
 struct Outputs {
-  UniqueFd out, err, transcript;
-  bool Made() const { return out.get() >= 0 && err.get() >= 0 && transcript.get() >= 0; }
+  UniqueFd out, err, transcript, changes;
+  bool Made() const {
+    return out.get() >= 0 && err.get() >= 0 && transcript.get() >= 0 && changes.get() >= 0;
+  }
 };
 
 Outputs MakeOutputs(int folderFd) {
@@ -333,7 +367,8 @@ Outputs MakeOutputs(int folderFd) {
     return UniqueFd(
         ::openat(folderFd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   };
-  Outputs outputs{create("stdout"), create("stderr"), create("transcript.jsonl")};
+  Outputs outputs{create("stdout"), create("stderr"), create("transcript.jsonl"),
+                  create("changes")};
   if (outputs.Made() &&
       (::mkdirat(folderFd, "root", 0700) != 0 || ::mkdirat(folderFd, "work", 0700) != 0))
     outputs.out = UniqueFd();
@@ -369,7 +404,15 @@ class Supervision {
           m_keeper.Lost();  // silent through its grace: killed, and its strays swept
           break;
         }
-        m_result.timedOut = true;
+        // What the keeper said while the check was busy (reading a long
+        // transcript, say) came before the limit: an agent that has ended
+        // did not run past it.
+        if (!Receive()) {
+          m_keeper.Lost();
+          break;
+        }
+        if (m_bDone) break;
+        m_result.timedOut = !m_bExited;
         KillAll();
       }
       const bool bWatching = held && !m_result.signalSent && !m_bKillSent;
@@ -436,6 +479,7 @@ class Supervision {
           m_result.startError = "cannot run " + m_request.program + ": " + Errno(message.value);
           break;
         case KeeperMessage::kExited:
+          m_bExited = true;
           m_result.exited = WIFEXITED(message.value);
           m_result.status = m_result.exited ? WEXITSTATUS(message.value) : 0;
           m_result.signal = WIFSIGNALED(message.value) ? WTERMSIG(message.value) : 0;
@@ -464,7 +508,31 @@ class Supervision {
   bool m_bKillSent = false;
   bool m_bStarted = false;
   bool m_bDone = false;
+  bool m_bExited = false;  // the keeper told how the agent ended
 };
+
+// Reads the interposer's log of the agent's changes: what it changed, and
+// the first change outside the scenario's folder. A device or /proc is no
+// place an agent leaves anything.
+void ReadChanges(const RunRequest& request, const Outputs& outputs, RunResult& result) {
+  const std::string& folder = request.folder->path;
+  LineSplitter lines(kMaxChangeLine, [&](std::string_view line, std::size_t, bool) {
+    ++result.changeCount;
+    if (result.changes.size() < kMaxChangesKept) result.changes.emplace_back(line);
+    const std::size_t nPath = line.find(' ');
+    const std::string_view path = nPath == std::string_view::npos ? "" : line.substr(nPath + 1);
+    const bool bInside = path.compare(0, folder.size(), folder) == 0 &&
+                         (path.size() == folder.size() || path[folder.size()] == '/');
+    if (result.wroteOutside.empty() && path.rfind('/', 0) == 0 && !bInside &&
+        path.rfind("/dev/", 0) != 0 && path.rfind("/proc/", 0) != 0) {
+      result.wroteOutside = std::string(line);
+    }
+  });
+  std::size_t nOffset = 0;
+  (void)ReadPieces(outputs.changes.get(), nOffset, kMaxTranscript,
+                   [&lines](std::string_view piece) { lines.Add(piece); });
+  result.changesCounted = true;
+}
 
 // Reads back each output, a piece at a time, into the run's evidence, and
 // lists what the agent left under its root.
@@ -489,10 +557,11 @@ void Collect(const RunRequest& request, const Outputs& outputs, RunResult& resul
     transcriptProblem = "the transcript cannot be read as a regular file: " + Errno();
     result.transcriptCut = true;
   }
-  evidence = reader.Finish(result.transcriptCut, result.outCut);
+  evidence = reader.Finish(result.transcriptCut, result.outCut, result.errCut);
   if (!transcriptProblem.empty()) {
     evidence.transcriptProblems.insert(evidence.transcriptProblems.begin(), transcriptProblem);
   }
+  if (!request.isolation->interposer.empty()) ReadChanges(request, outputs, result);
   FileListing listing = ListFiles(request.folder->fd.get(), "root", kMaxFiles, kMaxPathBytes);
   result.files = std::move(listing.files);
   result.filesIncomplete = std::move(listing.incomplete);
@@ -502,8 +571,10 @@ void Collect(const RunRequest& request, const Outputs& outputs, RunResult& resul
 
 std::optional<Isolation> FindIsolation(SandboxMode mode, std::string& why) {
   Isolation isolation;
-  isolation.keeper = FindKeeper(why);
+  isolation.keeper = FindOwnFile(kKeeperName, X_OK, why);
   if (isolation.keeper.empty()) return std::nullopt;
+  std::string whyNoInterposer;
+  isolation.interposer = FindOwnFile(kInterposerName, R_OK, whyNoInterposer);
   if (mode == SandboxMode::Off) {
     isolation.why = "--sandbox=off";
     return isolation;
@@ -653,6 +724,35 @@ std::string FindProgram(const std::string& name, std::string& why) {
   return {};
 }
 
+std::string FolderLabel(std::size_t n, const std::string& name) {
+  std::string folder = (n < 10 ? "0" : "") + std::to_string(n) + "-";
+  for (const char c : name) {
+    folder += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' ? c : '_';
+  }
+  return folder;
+}
+
+std::string ReproduceCommand(const RunRequest& request) {
+  const std::string folders =
+      "d=$(mktemp -d) && mkdir \"$d/root\" \"$d/work\" && : >\"$d/transcript.jsonl\" && "
+      "cd \"$d/work\" && ";
+  std::string run =
+      "RK_LOCAL_PLATFORM_ROOT=\"$d/root\" RK_LOCAL_PLATFORM_TRANSCRIPT=\"$d/transcript.jsonl\"";
+  if (!request.faults.empty()) run += " RK_LOCAL_PLATFORM_FAULTS=" + ShellQuoted(request.faults);
+  if (request.crashAt != 0 && !request.isolation->interposer.empty()) {
+    run += " LD_PRELOAD=" + ShellQuoted(request.isolation->interposer) +
+           " UMX_CRASH_AT=" + std::to_string(request.crashAt);
+  }
+  run += " " + ShellQuoted(request.program);
+  for (const std::string& arg : request.args)
+    run += " " + ShellQuoted(arg);
+  if (!request.cancel) return folders + run;
+  // SIGTERM once the platform holds the call, as the check sends it.
+  return folders + "{ " + run +
+         " & p=$!; until grep -qs '\"held\"' \"$d/transcript.jsonl\"; do sleep 0.1; done; "
+         "kill -TERM $p; wait $p; }";
+}
+
 RunResult RunAgent(const RunRequest& request, Evidence& evidence) {
   RunResult result;
   const std::string& folder = request.folder->path;
@@ -660,6 +760,7 @@ RunResult RunAgent(const RunRequest& request, Evidence& evidence) {
   result.outPath = folder + "/stdout";
   result.errPath = folder + "/stderr";
   result.transcriptPath = folder + "/transcript.jsonl";
+  result.changesPath = folder + "/changes";
   const std::string work = folder + "/work";
   const auto fail = [&result, &folder](const std::string& what) {
     result.startError = "cannot " + what + " in " + folder + ": " + Errno();
@@ -677,8 +778,8 @@ RunResult RunAgent(const RunRequest& request, Evidence& evidence) {
   const Isolation& isolation = *request.isolation;
   if (isolation.sandbox) {
     const std::string base = folder.substr(0, folder.find_last_of('/'));
-    command =
-        SandboxCommand(isolation, request.program, base, result.root, work, result.transcriptPath);
+    command = SandboxCommand(isolation, request.program, base, result.root, work,
+                             result.transcriptPath, result.changesPath);
   }
   command.insert(command.end(), {isolation.keeper, work, request.program});
   command.insert(command.end(), request.args.begin(), request.args.end());

@@ -32,7 +32,10 @@ struct Isolation {
   bool sandbox = false;
   std::string keeper;  // the keeper program
   std::string bwrap;   // the sandbox's program; empty without one
-  std::string why;     // without a sandbox: why there is none
+  // The module preloaded into each agent that tells its changes to the file
+  // system and kills it at a chosen one; empty when it is missing.
+  std::string interposer;
+  std::string why;  // without a sandbox: why there is none
   const char* Name() const { return sandbox ? "sandbox" : "subreaper"; }
 };
 
@@ -74,6 +77,9 @@ struct ScenarioFolder {
 std::optional<ScenarioFolder> MakeScenarioFolder(const BaseFolder& base, const std::string& label,
                                                  std::string& why);
 
+// The label of the folder for the scenario numbered `n` called `name`.
+std::string FolderLabel(std::size_t n, const std::string& name);
+
 // The agent's program: `name` itself when it holds a '/', else found on
 // PATH; absolute, so that it runs from any working folder. Empty with the
 // reason in `why` when it is no program that can be run.
@@ -87,7 +93,8 @@ struct RunRequest {
   const ScenarioFolder* folder = nullptr;
   const Isolation* isolation = nullptr;
   double timeLimit = 10;
-  int stopFd = -1;  // readable once the check must stop: the agent is killed then
+  int stopFd = -1;          // readable once the check must stop: the agent is killed then
+  std::size_t crashAt = 0;  // the change the agent is killed at, from 1; 0: none
 };
 
 struct RunResult {
@@ -109,8 +116,16 @@ struct RunResult {
   // ended, the first kMaxLeftNamed of `leftCount`.
   std::vector<std::string> leftRunning;
   int leftCount = 0;
-  std::string root, outPath, errPath, transcriptPath;
+  // The agent's changes to the file system ("rename /r/a"), the first
+  // kMaxChangesKept of `changeCount`; counted only where the interposer ran.
+  bool changesCounted = false;
+  std::vector<std::string> changes;
+  std::size_t changeCount = 0;
+  std::string wroteOutside;  // the first change outside the scenario's folder; empty: none
+  std::string root, outPath, errPath, transcriptPath, changesPath;
 };
+
+constexpr std::size_t kMaxChangesKept = 4096;
 
 // What the check reads of each output and of the tree the agent left: an
 // agent may write more, and is judged "cannot tell" where that matters.
@@ -123,6 +138,11 @@ constexpr std::size_t kMaxPathBytes = 2 << 20;
 // The time the keeper is given, past the time limit or a stop, to kill
 // what the agent started and say so; past it, the keeper is killed.
 constexpr double kKeeperGraceSeconds = 1.0;
+
+// A bash command that replays the run of `request` outside the check, in a
+// new folder of its own, ending with the agent's exit status. The words are
+// quoted as ShellQuoted quotes them, so that it shows safely on a terminal.
+std::string ReproduceCommand(const RunRequest& request);
 
 // Runs the agent; what its outputs showed goes to `evidence`.
 RunResult RunAgent(const RunRequest& request, Evidence& evidence);

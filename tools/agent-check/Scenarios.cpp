@@ -1,5 +1,7 @@
 #include "Scenarios.h"
 
+#include <fnmatch.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -156,6 +158,10 @@ const char* KindName(Kind kind) {
       return "malformed-number";
     case Kind::Cancellation:
       return "cancellation";
+    case Kind::CancelAfter:
+      return "cancel-after";
+    case Kind::CrashPoint:
+      return "crash-point";
   }
   return "unknown";
 }
@@ -204,29 +210,92 @@ WholeJob LearnWholeJob(const RunResult& run, const Evidence& evidence) {
     whole.files.insert(file.path);
   whole.filesComplete = run.filesIncomplete.empty();
   whole.resultNames = ResultNames(run.files, whole.resultsFolders);
+  for (const LeftFile& file : run.files) {
+    if (!ResultNames({file}, whole.resultsFolders).empty()) whole.results.push_back(file);
+  }
+  whole.changesCounted = run.changesCounted;
+  whole.changes = run.changes;
   return whole;
 }
 
-std::vector<Scenario> MakeScenarios(const std::vector<std::string>& args, const WholeJob* whole) {
-  std::vector<Scenario> scenarios;
-  scenarios.push_back({"whole-job",
+bool MatchesAny(const std::vector<std::string>& patterns, const std::string& name) {
+  return std::any_of(patterns.begin(), patterns.end(), [&name](const std::string& pattern) {
+    return ::fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+  });
+}
+
+bool NamesAny(const std::string& pattern, const std::vector<Scenario>& scenarios) {
+  return std::any_of(scenarios.begin(), scenarios.end(), [&pattern](const Scenario& scenario) {
+    return ::fnmatch(pattern.c_str(), scenario.name.c_str(), 0) == 0;
+  });
+}
+
+std::string UnmatchedOnly(const std::vector<std::string>& only,
+                          const std::vector<Scenario>& scenarios) {
+  for (const std::string& pattern : only) {
+    if (!NamesAny(pattern, scenarios))
+      return "--only " + pattern + " names no scenario (see --list)";
+  }
+  return {};
+}
+
+std::optional<std::string> OptionValue(const std::vector<std::string>& args,
+                                       std::string_view option) {
+  for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == option) return args[i + 1];
+  }
+  return std::nullopt;
+}
+
+std::vector<Scenario> MakeWholeJobs(const Baselines& baselines) {
+  std::vector<Scenario> wholeJobs;
+  wholeJobs.push_back({"whole-job",
                        Kind::WholeJob,
                        "the job on its command line, nothing armed",
-                       args,
+                       baselines.args,
                        {},
                        {},
                        {},
                        {}});
+  if (!baselines.argsWithoutClient.empty()) {
+    wholeJobs.push_back({"whole-job:no-cn",
+                         Kind::WholeJob,
+                         "the job without -cn, so that the client is found through the "
+                         "application, nothing armed",
+                         baselines.argsWithoutClient,
+                         {},
+                         {},
+                         {},
+                         {}});
+  }
+  return wholeJobs;
+}
+
+std::vector<Scenario> MakeScenarios(const Baselines& baselines) {
+  const std::vector<std::string>& args = baselines.args;
+  const WholeJob* whole = baselines.whole;
+  std::vector<Scenario> scenarios;
+  // A scenario that arms `calls` runs on the first whole job's command line
+  // that made one of them.
+  const auto onBaseline = [&baselines](Scenario& scenario) {
+    const auto made = [&scenario](const WholeJob* job) {
+      return job != nullptr &&
+             std::any_of(scenario.calls.begin(), scenario.calls.end(),
+                         [job](const std::string& c) { return job->calls.count(c) != 0; });
+    };
+    if (baselines.whole == nullptr || made(baselines.whole)) return;
+    if (made(baselines.wholeWithoutClient)) {
+      scenario.args = baselines.argsWithoutClient;
+      scenario.description += " (without -cn)";
+      return;
+    }
+    scenario.notReached = "no whole job made a " + Joined(scenario.calls, " or ") + " call";
+  };
 
   for (const Fault& fault : Faults()) {
     Scenario scenario{"fault:" + fault.item, Kind::Fault, fault.what, args, fault.item,
                       fault.calls,           {},          {}};
-    const bool bReached = whole == nullptr || std::any_of(fault.calls.begin(), fault.calls.end(),
-                                                          [whole](const std::string& c) {
-                                                            return whole->calls.count(c) != 0;
-                                                          });
-    if (!bReached)
-      scenario.notReached = "the whole job made no " + Joined(fault.calls, " or ") + " call";
+    onBaseline(scenario);
     scenarios.push_back(std::move(scenario));
   }
 
@@ -244,6 +313,25 @@ std::vector<Scenario> MakeScenarios(const std::vector<std::string>& args, const 
       scenario.notReached = std::string("the whole job did not trace ") + pszOption;
     }
     scenarios.push_back(std::move(scenario));
+  }
+  // The agent's own options: each word of them that is an option, with the
+  // value after it when that is no option.
+  const std::vector<std::string>& own = baselines.ownOptions;
+  for (std::size_t i = 0; i < own.size(); ++i) {
+    if (own[i].size() < 2 || own[i][0] != '-') continue;
+    const bool bValue = i + 1 < own.size() && (own[i + 1].empty() || own[i + 1][0] != '-');
+    std::vector<std::string> without = args;
+    const auto at =
+        std::find(without.end() - static_cast<std::ptrdiff_t>(own.size()), without.end(), own[i]);
+    without.erase(at, at + (bValue ? 2 : 1));
+    scenarios.push_back({"missing:" + own[i],
+                         Kind::MissingOption,
+                         "the command line without the agent's own option " + own[i],
+                         std::move(without),
+                         {},
+                         {},
+                         own[i],
+                         {}});
   }
 
   for (const auto& [pszOption, pszValue] : kNumberOptions) {
@@ -272,10 +360,61 @@ std::vector<Scenario> MakeScenarios(const std::vector<std::string>& args, const 
                       {call},
                       {},
                       {}};
-    if (whole != nullptr && whole->calls.count(call) == 0) {
-      scenario.notReached = "the whole job made no " + call + " call";
-    }
+    onBaseline(scenario);
     scenarios.push_back(std::move(scenario));
+  }
+  for (const RkLocalPlatform::CallNames& names : RkLocalPlatform::kCalls) {
+    const std::string call = names.transcriptName;
+    Scenario scenario{"cancel-after:" + call,
+                      Kind::CancelAfter,
+                      "SIGTERM as " + call + " returns, between the agent's calls",
+                      args,
+                      std::string("term=") + names.faultName,
+                      {call},
+                      {},
+                      {}};
+    onBaseline(scenario);
+    scenarios.push_back(std::move(scenario));
+  }
+
+  const std::string crashWhat = "SIGKILL at one of the whole job's changes to the file system";
+  if (whole == nullptr) {
+    scenarios.push_back(
+        {"crash:N",
+         Kind::CrashPoint,
+         crashWhat + ": one scenario each, at most " + std::to_string(kMaxCrashPoints),
+         args,
+         {},
+         {},
+         {},
+         {}});
+  } else if (!whole->changesCounted || whole->changes.empty()) {
+    Scenario scenario{"crash:N", Kind::CrashPoint, crashWhat, args, {}, {}, {}, {}};
+    scenario.notReached = whole->changesCounted
+                              ? "the whole job changed nothing on the file system"
+                              : "the whole job's changes could not be counted (a static "
+                                "binary, or the interposer is missing)";
+    scenarios.push_back(std::move(scenario));
+  } else {
+    const std::size_t nChanges = whole->changes.size();
+    const std::size_t nPoints = std::min(nChanges, kMaxCrashPoints);
+    std::size_t nLast = 0;
+    for (std::size_t i = 0; i < nPoints; ++i) {
+      const std::size_t n = nPoints == 1 ? 1 : 1 + i * (nChanges - 1) / (nPoints - 1);
+      if (n == nLast) continue;
+      nLast = n;
+      Scenario scenario{"crash:" + std::to_string(n),
+                        Kind::CrashPoint,
+                        "SIGKILL at change " + std::to_string(n) + " of " +
+                            std::to_string(nChanges) + ": " + whole->changes[n - 1],
+                        args,
+                        {},
+                        {},
+                        {},
+                        {}};
+      scenario.crashAt = n;
+      scenarios.push_back(std::move(scenario));
+    }
   }
   return scenarios;
 }

@@ -166,6 +166,33 @@ void Walk(int parentFd, const std::string& name, bool bRemoving, OnFile file, On
   }
 }
 
+// The FNV-1a digest of the regular file `name` in `folderFd`, if it is still
+// the file `status` describes; never blocks on a FIFO put in its place.
+bool Digest(int folderFd, const std::string& name, const struct stat& status,
+            std::uint64_t& digest) {
+  const UniqueFd fd(
+      ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat opened {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+      opened.st_ino != status.st_ino || opened.st_dev != status.st_dev) {
+    return false;
+  }
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  char buffer[16384];
+  long long nLeft = kMaxDigested + 1;
+  for (;;) {
+    const ssize_t nRead = ::read(fd.get(), buffer, sizeof buffer);
+    if (nRead < 0 && errno == EINTR) continue;
+    if (nRead < 0) return false;
+    if (nRead == 0) break;
+    if ((nLeft -= nRead) < 0) return false;  // it grew past the bound
+    for (ssize_t n = 0; n < nRead; ++n)
+      hash = (hash ^ static_cast<unsigned char>(buffer[n])) * 0x100000001b3ULL;
+  }
+  digest = hash;
+  return true;
+}
+
 }  // namespace
 
 FileListing ListFiles(int parentFd, const std::string& name, std::size_t nMaxEntries,
@@ -173,17 +200,24 @@ FileListing ListFiles(int parentFd, const std::string& name, std::size_t nMaxEnt
   FileListing listing;
   std::size_t nEntries = 0;
   std::size_t nPathBytes = 0;
+  long long nDigested = 0;
   Walk(
       parentFd, name, false,
-      [&](int, const std::string&, std::string path, const struct stat& status) {
+      [&](int folderFd, const std::string& entry, std::string path, const struct stat& status) {
         nPathBytes += path.size();
         if (++nEntries > nMaxEntries || nPathBytes > nMaxPathBytes) {
           listing.incomplete = "past " + std::to_string(nMaxEntries) + " entries or " +
                                std::to_string(nMaxPathBytes >> 20) + " MiB of paths";
           return false;
         }
-        listing.files.push_back(LeftFile{
-            std::move(path), S_ISREG(status.st_mode) ? static_cast<long long>(status.st_size) : 0});
+        LeftFile file{std::move(path),
+                      S_ISREG(status.st_mode) ? static_cast<long long>(status.st_size) : 0};
+        if (S_ISREG(status.st_mode) && file.size <= kMaxDigested &&
+            nDigested + file.size <= kMaxDigestedInAll) {
+          nDigested += file.size;
+          file.digested = Digest(folderFd, entry, status, file.digest);
+        }
+        listing.files.push_back(std::move(file));
         return true;
       },
       [](int, const std::string&) {},

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,17 @@ namespace AgentCheck {
 struct LeftFile {
   std::string path;
   long long size;
+  // A digest of a regular file's bytes (FNV-1a, 64 bits), read when it is
+  // within kMaxDigested; what tells a whole result from a partial one of
+  // the same size.
+  std::uint64_t digest = 0;
+  bool digested = false;
 };
+
+// The most of one file's bytes, and of all files' bytes in one listing,
+// that are read for digests.
+constexpr long long kMaxDigested = 1 << 20;
+constexpr long long kMaxDigestedInAll = 32 << 20;
 
 struct FileListing {
   std::vector<LeftFile> files;  // sorted by path

@@ -3,10 +3,13 @@
 #include <fnmatch.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <utility>
 
 #include "Escape.h"
@@ -14,22 +17,28 @@
 namespace AgentCheck {
 namespace {
 
-constexpr std::pair<Verdict, std::pair<const char*, const char*>> kVerdicts[] = {
-    {Verdict::Passed, {"passed", "passed"}},
-    {Verdict::NotReached, {"not-reached", "not reached"}},
-    {Verdict::Hung, {"hung", "hung"}},
-    {Verdict::NotGone, {"not-gone", "not gone"}},
-    {Verdict::Crashed, {"crashed", "crashed"}},
-    {Verdict::ReportedSuccess, {"reported-success", "reported success"}},
-    {Verdict::FailedSilently, {"failed-silently", "failed silently"}},
-    {Verdict::LeftProcessesRunning, {"left-processes-running", "left processes running"}},
-    {Verdict::MalformedTranscript, {"malformed-transcript", "malformed transcript"}},
-    {Verdict::LeftPartialResults, {"left-partial-results", "left partial results"}},
-    {Verdict::LeftNoResults, {"left-no-results", "left no results"}},
-    {Verdict::MalformedTrace, {"malformed-trace", "malformed trace"}},
-    {Verdict::CannotTell, {"cannot-tell", "cannot tell"}},
-    {Verdict::Error, {"error", "error"}},
+struct VerdictInfo {
+  Verdict verdict;
+  const char* words;
+  const char* hint;
+  std::string name;  // the words hyphenated
 };
+
+const std::vector<VerdictInfo>& Verdicts() {
+  static const std::vector<VerdictInfo> verdicts = [] {
+    std::vector<VerdictInfo> list = {
+#define UMX_VERDICT_INFO(id, words, hint) {Verdict::id, words, hint, words},
+        UMX_AGENT_CHECK_VERDICTS(UMX_VERDICT_INFO)
+#undef UMX_VERDICT_INFO
+    };
+    for (VerdictInfo& info : list)
+      std::replace(info.name.begin(), info.name.end(), ' ', '-');
+    return list;
+  }();
+  return verdicts;
+}
+
+const VerdictInfo& InfoOf(Verdict verdict) { return Verdicts()[static_cast<std::size_t>(verdict)]; }
 
 // The most words a printed verdict spans.
 constexpr int kMostVerdictWords = 3;
@@ -101,9 +110,13 @@ std::optional<Finding> FalseSuccess(const Scenario& scenario, const RunResult& r
       return Finding{Verdict::ReportedSuccess,
                      run.signalSent ? "exit 0 after SIGTERM inside " + scenario.calls.front()
                                     : std::string("exit 0")};
+    case Kind::CancelAfter:
+      return Finding{Verdict::ReportedSuccess,
+                     "exit 0 after SIGTERM as " + scenario.calls.front() + " returned"};
     case Kind::MalformedNumber:
       return Finding{Verdict::ReportedSuccess, "exit 0 with " + scenario.description};
     case Kind::WholeJob:
+    case Kind::CrashPoint:
       return std::nullopt;
     default:
       return MissingResults(run, evidence, whole);
@@ -155,6 +168,60 @@ std::optional<Finding> NoResults(const RunResult& run, const WholeJob& whole) {
                      : "exit 0 but left nothing in " + *whole.resultsFolders.begin()};
 }
 
+// A run that names its client with -cn and succeeds leaves its results in
+// the directory the platform named for that client.
+std::optional<Finding> WrongFolder(const Scenario& scenario, const RunResult& run,
+                                   const Evidence& evidence) {
+  const std::optional<std::string> client = OptionValue(scenario.args, "-cn");
+  if (!client || !run.exited || run.status != 0) return std::nullopt;
+  const auto named = evidence.clientResultsFolders.find(*client);
+  for (const LeftFile& file : run.files) {
+    const auto in =
+        std::find_if(evidence.resultsFolders.begin(), evidence.resultsFolders.end(),
+                     [&file](const std::string& folder) { return IsUnder(file.path, folder); });
+    if (in == evidence.resultsFolders.end()) continue;
+    if (named != evidence.clientResultsFolders.end() && IsUnder(file.path, named->second)) {
+      continue;
+    }
+    const std::string wanted = named == evidence.clientResultsFolders.end()
+                                   ? "the directory the platform names for client " +
+                                         EscapeText(*client) + " (-cn), which it never asked for"
+                                   : named->second + ", the platform's directory for client " +
+                                         EscapeText(*client) + " (-cn)";
+    return Finding{
+        Verdict::WrongResultsFolder,
+        "left " + file.path + " in " + (in->empty() ? "the root" : *in) + ", not in " + wanted};
+  }
+  return std::nullopt;
+}
+
+// Killed at one of its changes, a job leaves each of the whole job's
+// results absent or whole.
+std::vector<Finding> CrashFindings(const Scenario& scenario, const RunResult& run,
+                                   const WholeJob& whole) {
+  const std::string at = "killed at change " + std::to_string(scenario.crashAt);
+  for (const LeftFile& result : whole.results) {
+    const auto left =
+        std::find_if(run.files.begin(), run.files.end(),
+                     [&result](const LeftFile& file) { return file.path == result.path; });
+    if (left == run.files.end()) continue;
+    if (!left->digested || !result.digested) {
+      return {
+          {Verdict::CannotTell, at + ", it left " + result.path +
+                                    ", too large for the check to compare with the whole job's"}};
+    }
+    if (left->size != result.size || left->digest != result.digest) {
+      return {{Verdict::LeftPartialResults,
+               at + ", it left " + result.path + " with " + std::to_string(left->size) +
+                   (left->size == result.size ? " bytes unlike" : " bytes, not") +
+                   " the whole job's " + std::to_string(result.size)}};
+    }
+  }
+  if (!run.filesIncomplete.empty())
+    return {{Verdict::CannotTell, at + ", and " + PastTheWalk(run)}};
+  return {};
+}
+
 std::string LeftRunningText(const RunResult& run) {
   std::string text = std::to_string(std::max<std::size_t>(run.leftRunning.size(), run.leftCount)) +
                      " running when it ended:";
@@ -181,6 +248,9 @@ std::string CapsReached(const RunResult& run) {
 std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
                               const Evidence& evidence, const WholeJob& whole) {
   const bool bCancel = scenario.kind == Kind::Cancellation;
+  // Ended by the SIGTERM the scenario sent: a cancelled job.
+  const bool bCancelled = !run.exited && run.signal == SIGTERM &&
+                          ((bCancel && run.signalSent) || scenario.kind == Kind::CancelAfter);
   if (run.keeperLost) {
     return {{Verdict::LeftProcessesRunning,
              "killed or stopped the check's process that watched it; all it left was killed"}};
@@ -193,7 +263,7 @@ std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
     return {{Verdict::Hung, "still running when the time limit ended"}};
   }
   std::vector<Finding> findings;
-  if (!run.exited && !(bCancel && run.signalSent && run.signal == SIGTERM)) {
+  if (!run.exited && !bCancelled) {
     findings.emplace_back(Verdict::Crashed, ExitText(run));
   } else if (!evidence.transcriptProblems.empty()) {
     findings.emplace_back(Verdict::MalformedTranscript, evidence.transcriptProblems.front());
@@ -201,6 +271,8 @@ std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
     findings.push_back(std::move(*finding));
   } else if (run.exited && run.status != 0 && evidence.errBlank) {
     findings.emplace_back(Verdict::FailedSilently, ExitText(run) + " with nothing on stderr");
+  } else if (scenario.kind == Kind::WholeJob && run.exited && run.status != 0) {
+    findings.emplace_back(Verdict::WholeJobFailed, ExitText(run) + " with nothing armed");
   }
   if (!run.leftRunning.empty()) {
     findings.emplace_back(Verdict::LeftProcessesRunning, LeftRunningText(run));
@@ -208,41 +280,57 @@ std::vector<Finding> Findings(const Scenario& scenario, const RunResult& run,
   if (std::optional<Finding> finding = PartialResults(run, whole)) {
     findings.push_back(std::move(*finding));
   }
-  if (scenario.kind == Kind::WholeJob) {
+  if (std::optional<Finding> finding = WrongFolder(scenario, run, evidence)) {
+    findings.push_back(std::move(*finding));
+  }
+  if (scenario.kind == Kind::WholeJob && run.exited && run.status == 0) {
     if (std::optional<Finding> finding = NoResults(run, whole)) {
       findings.push_back(std::move(*finding));
     }
   }
+  if (!run.wroteOutside.empty()) {
+    findings.emplace_back(Verdict::WroteOutside,
+                          "changed a file outside its folders: " + EscapeText(run.wroteOutside));
+  }
   if (!evidence.malformedTrace.empty()) {
     findings.emplace_back(Verdict::MalformedTrace, evidence.malformedTrace);
+  }
+  if (!evidence.rawText.empty()) {
+    findings.emplace_back(Verdict::PrintedRawText, evidence.rawText);
   }
   return findings;
 }
 
 }  // namespace
 
-const char* VerdictName(Verdict verdict) {
-  for (const auto& [value, names] : kVerdicts) {
-    if (value == verdict) return names.first;
-  }
-  return "unknown";
+const std::vector<Verdict>& AllVerdicts() {
+  static const std::vector<Verdict> all = [] {
+    std::vector<Verdict> list;
+    for (const VerdictInfo& info : Verdicts())
+      list.push_back(info.verdict);
+    return list;
+  }();
+  return all;
 }
 
-const char* VerdictWords(Verdict verdict) {
-  for (const auto& [value, names] : kVerdicts) {
-    if (value == verdict) return names.second;
-  }
-  return "unknown";
-}
+const char* VerdictName(Verdict verdict) { return InfoOf(verdict).name.c_str(); }
+
+const char* VerdictWords(Verdict verdict) { return InfoOf(verdict).words; }
+
+const char* VerdictHint(Verdict verdict) { return InfoOf(verdict).hint; }
 
 std::optional<Verdict> VerdictNamed(std::string_view name) {
   std::string hyphenated(name);
   std::replace_if(
       hyphenated.begin(), hyphenated.end(), [](char c) { return c == ' ' || c == '_'; }, '-');
-  for (const auto& [value, names] : kVerdicts) {
-    if (hyphenated == names.first) return value;
+  for (const VerdictInfo& info : Verdicts()) {
+    if (hyphenated == info.name) return info.verdict;
   }
   return std::nullopt;
+}
+
+bool IsAgentFailure(Verdict verdict) {
+  return verdict != Verdict::Passed && verdict != Verdict::NotReached && verdict != Verdict::Error;
 }
 
 std::string SignalName(int nSignal) {
@@ -279,13 +367,17 @@ std::optional<std::vector<Expectation>> ReadExpectations(std::string_view text,
         verdictName += " " + word();
       verdict = VerdictNamed(verdictName);
     }
-    if (!verdict || *verdict == Verdict::Passed || *verdict == Verdict::NotReached) {
+    if (!verdict || !IsAgentFailure(*verdict)) {
       line = afterPattern;
       why = file + ":" + std::to_string(nLine) + ": \"";
       why += verdict ? verdictName : word();
-      why +=
-          "\" is not a failing verdict (crashed, hung, reported success, failed silently, "
-          "left partial results, malformed trace, not gone; or hyphenated)";
+      why += "\" is not a failing verdict (";
+      for (const Verdict failure : AllVerdicts()) {
+        if (!IsAgentFailure(failure)) continue;
+        if (why.back() != '(') why += ", ";
+        why += VerdictWords(failure);
+      }
+      why += "; or hyphenated)";
       return std::nullopt;
     }
     const std::size_t nWhy = line.find_first_not_of(" \t");
@@ -298,6 +390,31 @@ std::optional<std::vector<Expectation>> ReadExpectations(std::string_view text,
   return expectations;
 }
 
+std::optional<std::vector<Expectation>> LoadExpectations(const std::string& path,
+                                                         std::string& why) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    why = "cannot read " + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ReadExpectations(text.str(), path, why);
+}
+
+std::vector<std::string> UnmatchedExpectations(const std::string& file,
+                                               const std::vector<Expectation>& expectations,
+                                               const std::vector<Scenario>& scenarios) {
+  std::vector<std::string> warnings;
+  for (const Expectation& expectation : expectations) {
+    if (!NamesAny(expectation.pattern, scenarios)) {
+      warnings.push_back(EscapeText(file) + ":" + std::to_string(expectation.line) + ": " +
+                         EscapeText(expectation.pattern) + " names no scenario");
+    }
+  }
+  return warnings;
+}
+
 Judgement Judge(const Scenario& scenario, const RunResult& run, const Evidence& evidence,
                 const WholeJob& whole, const std::vector<Expectation>& expectations) {
   if (!scenario.notReached.empty()) {
@@ -308,7 +425,25 @@ Judgement Judge(const Scenario& scenario, const RunResult& run, const Evidence& 
                      "ended (" + ExitText(run) + ") before its " + scenario.calls.front() + " call",
                      true, false};
   }
-  std::vector<Finding> findings = Findings(scenario, run, evidence, whole);
+  if (scenario.kind == Kind::CrashPoint && !run.timedOut &&
+      !(!run.exited && run.signal == SIGKILL)) {
+    return Judgement{
+        Verdict::NotReached,
+        "ended (" + ExitText(run) + ") before its change " + std::to_string(scenario.crashAt), true,
+        false};
+  }
+  if (scenario.kind == Kind::CancelAfter && !run.timedOut) {
+    const auto tally = evidence.calls.find(scenario.calls.front());
+    if (tally == evidence.calls.end() || tally->second.made == 0) {
+      return Judgement{
+          Verdict::NotReached,
+          "ended (" + ExitText(run) + ") before its " + scenario.calls.front() + " call", true,
+          false};
+    }
+  }
+  std::vector<Finding> findings = scenario.kind == Kind::CrashPoint && !run.timedOut
+                                      ? CrashFindings(scenario, run, whole)
+                                      : Findings(scenario, run, evidence, whole);
   if (const std::string cut = CapsReached(run); !cut.empty()) {
     for (Finding& finding : findings)
       finding.second += "; " + cut;
