@@ -9,6 +9,13 @@
 //                    and leaves it when that lookup fails
 //   ignore-term      ignores SIGTERM
 //   trace            prints a trace line of its own, not in the library's form
+//   ignore-cn        never makes the -cn client the focus client, so that its
+//                    results go to the application's client
+//   raw-text         prints its client name raw in a line of text (always)
+//   in-place         writes its summary in place, in two writes, not to a
+//                    temporary file renamed into place
+//   write-outside    writes a file in /tmp, outside its folders, and removes
+//                    it (always)
 // and hostile ways, each acted on when the central server lookup fails
 // (else the whole job is done as above). "The check" is the nearest
 // ancestor running umx-agent-check; where none is found, the steps that
@@ -102,6 +109,10 @@ const char* const kWays[] = {"session-leader",
                              "partial",
                              "ignore-term",
                              "trace",
+                             "ignore-cn",
+                             "raw-text",
+                             "in-place",
+                             "write-outside",
                              "setsid-child",
                              "group-child",
                              "kill-keeper",
@@ -635,14 +646,26 @@ int RunJob(int argc, char** argv) {
     return Fail("the job id is not a number");
   }
   if (CArguments::GetJobId(pArgs, nJobId).IsError()) return Fail("no job id");
-  if (CArguments::GetClientName(pArgs, strClient).IsError()) return Fail("no client");
+  // Without -cn the client is the one the platform names for -a.
+  std::string strApplication;
+  ULONG nCell = 0;
+  ULONG nNumber = 0;
+  const bool bNamed = !CArguments::GetClientName(pArgs, strClient).IsError();
+  if (!bNamed && CArguments::GetApplicationId(pArgs, strApplication, nCell, nNumber).IsError())
+    return Fail("neither a client nor an application");
   if (CArguments::GetJobManagerToken(pArgs, strToken).IsError()) return Fail("no token");
   if (Is("trace")) std::printf("JobId: %lld\n", nJobId);
 
   CBackupJobClientPtr pClient = CBackupJobClient::createInstance(
       strClient.c_str(), nJobId, 0, RKS_PLATFORM_LINUX, false, strToken.c_str());
   if (!pClient && !Is("success-on-init")) return Fail("the platform refused init");
-  (void)CXJob::SetFocusClientName(strClient);
+  if (bNamed && !Is("ignore-cn")) (void)CXJob::SetFocusClientName(strClient);
+  if (Is("raw-text")) std::printf("working for client %s\n", strClient.c_str());
+  if (Is("write-outside")) {
+    const std::string strOutside = "/tmp/umx-broken-agent-" + std::to_string(::getpid());
+    std::ofstream(strOutside) << "outside\n";
+    (void)std::remove(strOutside.c_str());
+  }
 
   std::string strPath;
   std::string strServer;
@@ -661,17 +684,28 @@ int RunJob(int argc, char** argv) {
     ActHostile();
     return Fail("no central server");
   }
-  if (CXJob::GetFileSystemResultPathForJob(strClient, nJobId, strPath).IsError()) {
+  const CQiError lookup = bNamed ? CXJob::GetFileSystemResultPathForJob(strClient, nJobId, strPath)
+                                 : CXJob::GetFileSystemResultPathForJobFromApplicationId(
+                                       strApplication, nJobId, strPath);
+  if (lookup.IsError()) {
     if (Is("crash")) std::abort();
     return Fail("no job results directory");
   }
   MakeFolders(strPath);
   if (Is("no-results")) return 0;
-  std::ofstream summary(strPath + "/job-summary.txt");
+  // Written whole under a temporary name and renamed into place, but where
+  // the way is to leave it half.
+  const std::string strSummary = strPath + "/job-summary.txt";
+  const bool bInPlace = Is("partial") || Is("in-place");
+  const std::string strWritten = bInPlace ? strSummary : strSummary + ".partial";
+  std::ofstream summary(strWritten);
   summary << "FilesInBackup=0\n" << std::flush;
   if (Is("partial") && !findServer()) return Fail("no central server");
   summary << "JobComplete=JMSUCCESS\n";
   if (!summary.flush()) return Fail("cannot write the summary");
+  summary.close();
+  if (!bInPlace && std::rename(strWritten.c_str(), strSummary.c_str()) != 0)
+    return Fail("cannot rename the summary into place");
   if (Is("killed-after-job")) ::kill(::getpid(), SIGKILL);
   return 0;
 }

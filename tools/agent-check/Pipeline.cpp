@@ -142,7 +142,6 @@ bool CheckRun::RunAndJudge(ScenarioResult& result, std::size_t n, const WholeJob
 
 bool CheckRun::RunWholeJobs(std::string& why) {
   const std::vector<Scenario> wholeJobs = MakeWholeJobs(m_baselines);
-  m_nWholeJobs = wholeJobs.size();
   for (std::size_t n = 0; n < wholeJobs.size(); ++n) {
     ScenarioResult& result = m_results.emplace_back();
     result.scenario = wholeJobs[n];
@@ -167,7 +166,7 @@ bool CheckRun::RunWholeJobs(std::string& why) {
       return false;
     }
     if (n == 0 && evidence.nRecords == 0 && evidence.transcriptProblems.empty() &&
-        result.run.exited) {
+        result.run.exited && result.run.status == 0) {
       why = "the whole job made no platform call: " + m_program +
             " does not run on the local platform";
       return false;
@@ -186,6 +185,7 @@ bool CheckRun::RunWholeJobs(std::string& why) {
     std::vector<LeftFile>().swap(result.run.files);
     if (n == 0 && !bBaseline) break;  // nothing can be checked against it
   }
+  m_nWholeJobs = m_results.size();  // those run
   return true;
 }
 
@@ -241,16 +241,6 @@ int CheckRun::Run() {
     if (!unreached.empty()) scenario.notReached = unreached;
     m_results.emplace_back().scenario = std::move(scenario);
   }
-  // Whole jobs not run (the first failed) are left out.
-  std::size_t nWholeRun = 0;
-  while (nWholeRun < m_nWholeJobs && m_results[nWholeRun].ran)
-    ++nWholeRun;
-  if (nWholeRun < m_nWholeJobs) {
-    m_results.erase(m_results.begin() + static_cast<std::ptrdiff_t>(nWholeRun),
-                    m_results.begin() + static_cast<std::ptrdiff_t>(m_nWholeJobs));
-    m_nWholeJobs = nWholeRun;
-  }
-
   // With a report on stdout the table goes to stderr, so that stdout holds
   // the report alone.
   std::FILE* const out = m_options.ReportsToStdout() ? stderr : stdout;
