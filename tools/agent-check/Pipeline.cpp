@@ -82,11 +82,15 @@ class CheckRun {
 
  private:
   bool Stopped() const { return m_stopSignal.load() != 0; }
+  // What runs a scenario: the whole jobs and the crash points with the
+  // interposer, which slows an agent's every change, the rest without.
   RunRequest RequestFor(const Scenario& scenario) const {
-    return RunRequest{
-        m_program,       scenario.args, scenario.faults,     scenario.kind == Kind::Cancellation,
-        nullptr,         &*m_isolation, m_options.timeLimit, m_nStopFd,
-        scenario.crashAt};
+    RunRequest request{
+        m_program, scenario.args, scenario.faults,     scenario.kind == Kind::Cancellation,
+        nullptr,   &*m_isolation, m_options.timeLimit, m_nStopFd};
+    request.interpose = scenario.kind == Kind::WholeJob || scenario.kind == Kind::CrashPoint;
+    request.crashAt = scenario.crashAt;
+    return request;
   }
   // Runs the scenario of `result`, numbered `n`, as many times as --repeat
   // says or until a run fails, and judges it. False when it did not run.

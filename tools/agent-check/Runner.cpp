@@ -319,7 +319,7 @@ class HeldWatch {
 std::vector<std::string> InterposerEnvironment(const RunRequest& request,
                                                const std::string& changesPath) {
   const std::string& interposer = request.isolation->interposer;
-  if (interposer.empty()) return {};
+  if (interposer.empty() || !request.interpose) return {};
   std::vector<std::string> environment{kKeeperPreloadVariable + ("=" + interposer),
                                        "UMX_CHANGES_LOG=" + changesPath};
   if (request.crashAt != 0)
@@ -341,7 +341,8 @@ std::vector<std::string> AgentEnvironment(const RunRequest& request, const RunRe
   for (char** ppsz = environ; *ppsz != nullptr; ++ppsz) {
     if (std::strncmp(*ppsz, "RK_LOCAL_PLATFORM_", 18) == 0) continue;
     if (bSandbox && std::strncmp(*ppsz, "TMPDIR=", 7) == 0) continue;
-    if (!request.isolation->interposer.empty() && std::strncmp(*ppsz, "ASAN_OPTIONS=", 13) == 0)
+    if (!request.isolation->interposer.empty() && request.interpose &&
+        std::strncmp(*ppsz, "ASAN_OPTIONS=", 13) == 0)
       continue;
     environment.emplace_back(*ppsz);
   }
@@ -561,7 +562,8 @@ void Collect(const RunRequest& request, const Outputs& outputs, RunResult& resul
   if (!transcriptProblem.empty()) {
     evidence.transcriptProblems.insert(evidence.transcriptProblems.begin(), transcriptProblem);
   }
-  if (!request.isolation->interposer.empty()) ReadChanges(request, outputs, result);
+  if (!request.isolation->interposer.empty() && request.interpose)
+    ReadChanges(request, outputs, result);
   FileListing listing = ListFiles(request.folder->fd.get(), "root", kMaxFiles, kMaxPathBytes);
   result.files = std::move(listing.files);
   result.filesIncomplete = std::move(listing.incomplete);

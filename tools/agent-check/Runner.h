@@ -94,6 +94,9 @@ struct RunRequest {
   const Isolation* isolation = nullptr;
   double timeLimit = 10;
   int stopFd = -1;          // readable once the check must stop: the agent is killed then
+  // The interposer is preloaded, to tell the agent's changes to the file
+  // system (and, with `crashAt`, to kill it at one).
+  bool interpose = false;
   std::size_t crashAt = 0;  // the change the agent is killed at, from 1; 0: none
 };
 
