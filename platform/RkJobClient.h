@@ -1,8 +1,8 @@
 // The job platform's job client classes.
 //
 // These declarations must agree with the product's own headers in every
-// mangled name and in every size and offset the library relies on (see the
-// README's deployment section). The library allocates CBackupJobClient, and
+// mangled name and in every size and offset the library relies on (see
+// docs/deploying.md). The library allocates CBackupJobClient, and
 // so the platform's job client, itself.
 #pragma once
 

@@ -3,8 +3,8 @@
 //
 // The library builds RKPI_ZentClient and ApplicationId on its own stack, so
 // their sizes, and the offset of the last error that the inline
-// getLastError() reads, must agree with the product's headers (see the
-// README's deployment section).
+// getLastError() reads, must agree with the product's headers (see
+// docs/deploying.md).
 #pragma once
 
 #include <cstddef>

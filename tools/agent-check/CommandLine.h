@@ -37,7 +37,7 @@ struct Options {
   bool ReportsToStdout() const { return json == kStandardOutput || junit == kStandardOutput; }
 };
 
-// An option of the check; --help, the manual page and the README name each.
+// An option of the check; --help and the manual page name each.
 struct OptionInfo {
   const char* longName;  // "json" for --json; nullptr: the short form only
   char shortName;        // 'j' for -j; 0: the long form only

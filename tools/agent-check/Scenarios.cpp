@@ -104,7 +104,7 @@ constexpr std::pair<const char*, const char*> kNumberOptions[] = {
 // without an error.
 constexpr char kNotANumber[] =
     ", which is not a number; the library reads its prefix and gives no error, so an agent "
-    "checks the whole text (README: How number options are read)";
+    "checks the whole text (the API reference: how number options are read)";
 
 // The options that take a value, as the trace shows them.
 constexpr const char* kValueOptions[] = {"-j", "-a", "-cn", "-qs", "-vm", "-jt", "-d", "-snapjid"};
