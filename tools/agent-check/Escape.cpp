@@ -24,24 +24,36 @@ bool IsShownAsIs(char32_t code) {
          !IsBidiOrLineMark(code);
 }
 
+// Hands each character of `text` that shows as it is to `asIs`, and each
+// byte of the rest to `escaped`.
+template <typename AsIs, typename Escaped>
+void Walk(std::string_view text, AsIs asIs, Escaped escaped) {
+  while (!text.empty()) {
+    const Utf8Char next = NextUtf8(text);
+    const std::size_t length = next.length == 0 ? 1 : next.length;
+    if (next.length != 0 && IsShownAsIs(next.code)) {
+      asIs(text.substr(0, length));
+    } else {
+      for (const char byte : text.substr(0, length))
+        escaped(byte);
+    }
+    text.remove_prefix(length);
+  }
+}
+
+void AppendEscapedByte(std::string& out, char byte) {
+  out += "\\x";
+  AppendHex(out, std::string_view(&byte, 1));
+}
+
 }  // namespace
 
 std::string EscapeText(std::string_view text) {
   std::string shown;
   shown.reserve(text.size());
-  while (!text.empty()) {
-    const Utf8Char next = NextUtf8(text);
-    const std::size_t length = next.length == 0 ? 1 : next.length;
-    if (next.length != 0 && IsShownAsIs(next.code)) {
-      shown.append(text.data(), length);
-    } else {
-      for (const char byte : text.substr(0, length)) {
-        shown += "\\x";
-        AppendHex(shown, std::string_view(&byte, 1));
-      }
-    }
-    text.remove_prefix(length);
-  }
+  Walk(
+      text, [&shown](std::string_view character) { shown.append(character); },
+      [&shown](char byte) { AppendEscapedByte(shown, byte); });
   return shown;
 }
 
@@ -61,20 +73,13 @@ std::string ShellQuoted(std::string_view text) {
   }
   // EscapeText left backslashes as they are; here each stands for itself.
   word = "$'";
-  while (!text.empty()) {
-    const Utf8Char next = NextUtf8(text);
-    const std::size_t length = next.length == 0 ? 1 : next.length;
-    if (next.length != 0 && IsShownAsIs(next.code)) {
-      if (text[0] == '\'' || text[0] == '\\') word += '\\';
-      word.append(text.data(), length);
-    } else {
-      for (const char byte : text.substr(0, length)) {
-        word += "\\x";
-        AppendHex(word, std::string_view(&byte, 1));
-      }
-    }
-    text.remove_prefix(length);
-  }
+  Walk(
+      text,
+      [&word](std::string_view character) {
+        if (character[0] == '\'' || character[0] == '\\') word += '\\';
+        word.append(character);
+      },
+      [&word](char byte) { AppendEscapedByte(word, byte); });
   return word + "'";
 }
 

@@ -92,6 +92,14 @@ class CheckRun {
     request.crashAt = scenario.crashAt;
     return request;
   }
+  // Runs the agent for `request` once, in a new folder named after `label`;
+  // false when it did not run (the check stopped, or could not start it).
+  bool RunOnce(ScenarioResult& result, const RunRequest& request, const std::string& label,
+               Evidence& evidence);
+  // Lets go of what judging a run needed, so that the check's memory does
+  // not grow with the scenarios; the end of stderr stays, for a crash's
+  // detail.
+  static void LetGo(ScenarioResult& result, Evidence& evidence);
   // Runs the scenario of `result`, numbered `n`, as many times as --repeat
   // says or until a run fails, and judges it. False when it did not run.
   bool RunAndJudge(ScenarioResult& result, std::size_t n, const WholeJob& baseline);
@@ -113,31 +121,34 @@ class CheckRun {
   std::vector<WholeJob> m_wholeJobs;  // learnt from the whole jobs that passed
 };
 
+bool CheckRun::RunOnce(ScenarioResult& result, const RunRequest& request, const std::string& label,
+                       Evidence& evidence) {
+  if (Stopped()) return false;
+  const std::optional<ScenarioFolder> folder =
+      MakeScenarioFolder(*m_base, label, result.run.startError);
+  if (!folder) return false;
+  RunRequest run = request;
+  run.folder = &*folder;
+  result.run = RunAgent(run, evidence);
+  result.ran = result.run.startError.empty() && !result.run.stopped;
+  return result.ran;
+}
+
+void CheckRun::LetGo(ScenarioResult& result, Evidence& evidence) {
+  result.evidence = Evidence{};
+  result.evidence.errTail = std::move(evidence.errTail);
+  std::vector<LeftFile>().swap(result.run.files);
+}
+
 bool CheckRun::RunAndJudge(ScenarioResult& result, std::size_t n, const WholeJob& baseline) {
   const RunRequest request = RequestFor(result.scenario);
   for (int nRun = 1; nRun <= m_options.repeat; ++nRun) {
-    if (Stopped()) return false;
-    std::string whyNot;
     std::string label = FolderLabel(n, result.scenario.name);
     if (nRun > 1) label += "-run" + std::to_string(nRun);
-    const std::optional<ScenarioFolder> folder = MakeScenarioFolder(*m_base, label, whyNot);
-    if (!folder) {
-      result.run.startError = whyNot;
-      return false;
-    }
-    RunRequest run = request;
-    run.folder = &*folder;
-    // Evidence of a run is let go once it is judged, so that the check's
-    // memory does not grow with the scenarios; the end of stderr is kept
-    // for a crash's detail.
     Evidence evidence;
-    result.run = RunAgent(run, evidence);
-    result.ran = result.run.startError.empty() && !result.run.stopped;
-    if (!result.ran) return false;
+    if (!RunOnce(result, request, label, evidence)) return false;
     result.judgement = Judge(result.scenario, result.run, evidence, baseline, m_expectations);
-    result.evidence = Evidence{};
-    result.evidence.errTail = std::move(evidence.errTail);
-    std::vector<LeftFile>().swap(result.run.files);
+    LetGo(result, evidence);
     if (!result.judgement.passed) break;
   }
   if (!result.judgement.passed) result.reproduce = ReproduceCommand(request);
@@ -149,23 +160,9 @@ bool CheckRun::RunWholeJobs(std::string& why) {
   for (std::size_t n = 0; n < wholeJobs.size(); ++n) {
     ScenarioResult& result = m_results.emplace_back();
     result.scenario = wholeJobs[n];
-    // Judged against what it showed itself; the evidence is read once more
-    // for that, kept until it is learnt.
     const RunRequest request = RequestFor(result.scenario);
-    std::string whyNot;
-    const std::optional<ScenarioFolder> folder =
-        MakeScenarioFolder(*m_base, FolderLabel(n, result.scenario.name), whyNot);
-    if (!folder) {
-      why = whyNot;
-      return false;
-    }
-    RunRequest run = request;
-    run.folder = &*folder;
     Evidence evidence;
-    result.run = RunAgent(run, evidence);
-    result.ran = result.run.startError.empty() && !result.run.stopped;
-    if (Stopped()) return false;
-    if (!result.ran) {
+    if (!RunOnce(result, request, FolderLabel(n, result.scenario.name), evidence)) {
       why = result.run.startError;
       return false;
     }
@@ -175,6 +172,7 @@ bool CheckRun::RunWholeJobs(std::string& why) {
             " does not run on the local platform";
       return false;
     }
+    // Judged against what it showed itself.
     const WholeJob baseline = LearnWholeJob(result.run, evidence);
     result.judgement = Judge(result.scenario, result.run, evidence, baseline, m_expectations);
     if (!result.judgement.passed) result.reproduce = ReproduceCommand(request);
@@ -185,8 +183,7 @@ bool CheckRun::RunWholeJobs(std::string& why) {
     if (bBaseline) m_wholeJobs.push_back(baseline);
     if (n == 0) m_baselines.whole = bBaseline ? &m_wholeJobs.back() : nullptr;
     if (n == 1) m_baselines.wholeWithoutClient = bBaseline ? &m_wholeJobs.back() : nullptr;
-    result.evidence.errTail = std::move(evidence.errTail);
-    std::vector<LeftFile>().swap(result.run.files);
+    LetGo(result, evidence);
     if (n == 0 && !bBaseline) break;  // nothing can be checked against it
   }
   m_nWholeJobs = m_results.size();  // those run
