@@ -154,9 +154,11 @@ int RunJob(int argc, char** argv) {
                                                                                job.nJobId, strPath);
   if (error.IsError())
     return Fail(kExitFailed, "no results directory: " + FXErrorDetail::Format(error));
-  // Only a directory below the platform's root is the job's to write in.
+  // Only a directory below the platform's root is the job's to write in; a
+  // ".." component could lead out of it again.
   const std::string strRoot = RkLocalPlatform::Root();
-  if (strPath.compare(0, strRoot.size() + 1, strRoot + "/") != 0) {
+  if (strPath.compare(0, strRoot.size() + 1, strRoot + "/") != 0 ||
+      (strPath + "/").find("/../") != std::string::npos) {
     return Fail(kExitFailed,
                 "the results directory " + strPath + " is not below the root " + strRoot);
   }

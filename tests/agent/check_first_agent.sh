@@ -42,13 +42,16 @@ run 0 "" "${cn[@]}"
 result=$RK_LOCAL_PLATFORM_ROOT/clients/localclient/JobResults/RK_JobResults/2/0/1234/result.txt
 [ "$(cat "$result" 2>/dev/null)" = "JobComplete=JMSUCCESS" ] || fail "no result in $result"
 
-# A folder whose name starts with the root's is not below the root.
-case="results directory beside the root"
-run 1 "setresultsdir=$beside/d" "${app[@]}"
-grep -qF "is not below the root $RK_LOCAL_PLATFORM_ROOT" "$work/err" ||
-  fail "stderr does not say why: $(cat "$work/err")"
-[ -z "$(ls -A "$beside")" ] || fail "written beside the root: $(find "$beside")"
-expect_no_result
+# A folder whose name starts with the root's is not below the root, nor is
+# one reached from the root through "..".
+for dir in "$beside/d" "$RK_LOCAL_PLATFORM_ROOT/../$(basename "$beside")/d"; do
+  case="results directory $dir"
+  run 1 "setresultsdir=$dir" "${app[@]}"
+  grep -qF "is not below the root $RK_LOCAL_PLATFORM_ROOT" "$work/err" ||
+    fail "stderr does not say why: $(cat "$work/err")"
+  [ -z "$(ls -A "$beside")" ] || fail "written beside the root: $(find "$beside")"
+  expect_no_result
+done
 
 # term=NAME: SIGTERM once the call NAME has answered, the job's first and
 # last calls on each command line among them.
