@@ -1,4 +1,5 @@
-# Installation in three components, packaged by Debian's convention:
+# Installation in three components, packaged by Debian's convention (and a
+# fourth, doc, the API reference, from cmake/Docs.cmake):
 #   runtime       libUMXClient.so.1 and nothing else;
 #   development   headers (the library's and the platform contract's), the
 #                 .so link, the CMake package (UMXClient::UMXClient) and
@@ -40,6 +41,9 @@ if(UMX_PLATFORM STREQUAL "local")
       COMPONENT localplatform NAMELINK_SKIP)
   install(DIRECTORY localplatform/kit/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/umxclient/localplatform
     COMPONENT localplatform FILES_MATCHING PATTERN "*.h")
+  # The library's escaping rule, which the kit's PrintableText.h includes.
+  install(FILES src/shared/PrintableTextRule.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/umxclient/localplatform COMPONENT localplatform)
   install(EXPORT UMXClientLocalPlatformTargets
     NAMESPACE UMXClient::
     DESTINATION ${UMX_CMAKE_DIR}
@@ -59,34 +63,29 @@ install(FILES
   DESTINATION ${UMX_CMAKE_DIR}
   COMPONENT development)
 
-# pkg-config modules find their prefix from their own place, so the package
-# can be installed under any prefix.
-file(RELATIVE_PATH UMX_PC_TO_PREFIX
-  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-string(REGEX REPLACE "/$" "" UMX_PC_TO_PREFIX ${UMX_PC_TO_PREFIX})
+# pkg-config modules name the prefix they are installed under, as Debian's
+# own do, so that every path they give is clean; PKG_CONFIG_SYSROOT_DIR then
+# moves each into an unpacked tree. The prefix is written in when a module
+# is installed, that of the installation; everything else is filled in now.
 # An agent built through pkg-config gets the library's std::string ABI.
 set(UMX_PC_ABI_CFLAGS "")
 if(NOT UMX_GLIBCXX_CXX11_ABI)
   set(UMX_PC_ABI_CFLAGS " -D_GLIBCXX_USE_CXX11_ABI=0")
 endif()
-configure_file(cmake/umxclient.pc.in ${CMAKE_CURRENT_BINARY_DIR}/umxclient.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/umxclient.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-  COMPONENT development)
-# The stand-ins' folder is the kit's run path, which must be absolute, and
-# pkg-config cannot clean a path built on ${pcfiledir} of its "../". So
-# that folder is written in when the module is installed, under the prefix
-# of that installation; everything else is filled in now.
+file(RELATIVE_PATH UMX_PC_PLATFORM_FROM_LIBDIR
+  /prefix/${CMAKE_INSTALL_LIBDIR} /prefix/${UMX_LOCAL_PLATFORM_LIBDIR})
+set(UMX_PC_PREFIX "@UMX_PC_PREFIX@")
+set(umx_pc_modules umxclient development)
 if(UMX_PLATFORM STREQUAL "local")
-  set(umx_pc_kit ${CMAKE_CURRENT_BINARY_DIR}/umxclient-local-platform.pc)
-  set(UMX_PC_PLATFORM_DIR "@UMX_PC_PLATFORM_DIR@")
-  configure_file(cmake/umxclient-local-platform.pc.in ${umx_pc_kit}.in @ONLY)
-  install(CODE "
-    cmake_path(SET UMX_PC_PLATFORM_DIR NORMALIZE
-      \"\${CMAKE_INSTALL_PREFIX}/${UMX_LOCAL_PLATFORM_LIBDIR}\")
-    configure_file(\"${umx_pc_kit}.in\" \"${umx_pc_kit}\" @ONLY)"
-    COMPONENT localplatform)
-  install(FILES ${umx_pc_kit}
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-    COMPONENT localplatform)
+  list(APPEND umx_pc_modules umxclient-local-platform localplatform)
 endif()
+while(umx_pc_modules)
+  list(POP_FRONT umx_pc_modules module component)
+  set(umx_pc ${CMAKE_CURRENT_BINARY_DIR}/${module}.pc)
+  configure_file(cmake/${module}.pc.in ${umx_pc}.in @ONLY)
+  install(CODE "
+    cmake_path(SET UMX_PC_PREFIX NORMALIZE \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${umx_pc}.in\" \"${umx_pc}\" @ONLY)"
+    COMPONENT ${component})
+  install(FILES ${umx_pc} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT ${component})
+endwhile()

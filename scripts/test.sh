@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite: sets up the machine, then builds and runs every test
-# in the plain build, under the sanitizers, with clang's thread-safety
-# analysis, with libstdc++'s older std::string ABI and on big-endian PowerPC
-# under qemu; then the binary interface
-# against its baseline, valgrind's memcheck, formatting and clang-tidy, and a
-# bounded run of each fuzzer. Fails on the first failure. UMX_TEST_PRESETS="dev asan" runs only the presets named.
+# in the plain build (the binary interface against its baseline among them),
+# under the sanitizers, with clang's thread-safety analysis, with libstdc++'s
+# older std::string ABI and on big-endian PowerPC under qemu; then valgrind's
+# memcheck, formatting, clang-tidy and shellcheck, and a bounded run of each
+# fuzzer. Fails on the first failure. UMX_TEST_PRESETS="dev asan" runs only
+# the presets named.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,9 +37,6 @@ for preset in ${UMX_TEST_PRESETS:-dev asan tsan clang oldabi ppc64}; do
 done
 
 if [ -z "${UMX_TEST_PRESETS:-}" ]; then
-  echo "== binary interface against tests/abi/UMXClient.abi (dev build) =="
-  scripts/abi.sh
-
   # The unit tests, each in a process of its own, under valgrind: an error or
   # a definite leak fails. Valgrind reads gcc's debug information, not
   # clang's DWARF 5, so it is the dev build's.
@@ -48,7 +46,7 @@ if [ -z "${UMX_TEST_PRESETS:-}" ]; then
   cmake --build --preset dev
   ctest --test-dir build/dev -T memcheck -L unit -j 2 --output-on-failure
 
-  echo "== formatting and clang-tidy =="
+  echo "== formatting, clang-tidy and shellcheck =="
   scripts/lint.sh
 
   echo "== fuzzing, ${UMX_FUZZ_SECONDS:-30}s per fuzzer =="

@@ -8,9 +8,9 @@
 
 #include "FXString.h"
 #include "LogWriter.h"
-#include "PrintableText.h"
 #include "fx/auto_lock.h"
 #include "rkcast.h"
+#include "shared/PrintableTextRule.h"
 
 CBackupJobClientPtr CBackupJobClient::m_sharedInstance;
 

@@ -7,8 +7,8 @@
 
 #include "DisplayTable.h"
 #include "FXString.h"
-#include "PrintableText.h"
 #include "rkcast.h"
+#include "shared/PrintableTextRule.h"
 
 namespace {
 

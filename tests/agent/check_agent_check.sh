@@ -82,8 +82,9 @@ status=0
 case="the check's own platform variables"
 RK_LOCAL_PLATFORM_FAULTS=throw=init RK_LOCAL_PLATFORM_TRANSCRIPT="$work/planted.jsonl" \
   RK_LOCAL_PLATFORM_ROOT="$work/planted-root" run 0 --only 'missing:-j' -- "$sample"
-[ ! -e "$work/planted.jsonl" ] && [ ! -e "$work/planted-root" ] ||
+if [ -e "$work/planted.jsonl" ] || [ -e "$work/planted-root" ]; then
   fail "the check's own RK_LOCAL_PLATFORM_* reached the agent"
+fi
 
 case="expectations"
 cat >"$work/expect" <<'END'

@@ -1,5 +1,7 @@
 # Sourced by the agent check's shell tests, after they set $check and $work:
 # failures counted by case, and a run of the check against its exit status.
+# The sourcing test sets case, check and work:
+# shellcheck shell=bash disable=SC2154
 
 failures=0
 # fail <what>: one failure of the current $case.

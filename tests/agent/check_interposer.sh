@@ -73,7 +73,8 @@ done
 count=${#lines[@]}
 
 # What is on the disk when the probe is killed at change N: that change
-# not made, the one before it made.
+# not made, the one before it made. Each is a test, run by eval.
+# shellcheck disable=SC2016
 declare -A state=(
   [1]='[ ! -e a ]'
   [2]='[ -f a ] && [ ! -s a ]'
@@ -112,6 +113,7 @@ rm -rf "$run"
 mkdir "$run"
 (cd "$run" && LD_PRELOAD=$interposer "$probe" --children) >"$work/out" 2>"$work/err" ||
   fail "probe without variables failed: $(cat "$work/err")"
-[ -f "$run/d" ] && [ -f "$run/a" ] && [ -e "$run/spawned-child" ] ||
+if [ ! -f "$run/d" ] || [ ! -f "$run/a" ] || [ ! -e "$run/spawned-child" ]; then
   fail "probe without variables did not make its files: $(ls -A "$run")"
+fi
 echo "interposer: $count changes counted and stopped at"

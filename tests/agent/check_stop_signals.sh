@@ -62,7 +62,7 @@ start_hanging() {
   pid=$!
   for _ in $(seq 200); do
     compgen -G "$TMPDIR/umx-agent-check-*/*hostname_31-*" >/dev/null &&
-      [ -n "$(pgrep -f -- "-vm $marker" | grep -vx "$pid")" ] && break
+      pgrep -f -- "-vm $marker" | grep -vx "$pid" >/dev/null && break
     sleep 0.05
   done
   [ -n "$(agents "$pid")" ] || fail "no agent ran: $(cat "$work/err")"

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "FXString.h"
 
@@ -49,7 +50,7 @@ std::vector<LogRecord> RecordingLogWriter::Records() const {
 
 ScopedLogWriter::ScopedLogWriter(boost::shared_ptr<CLogWriterInterface> writer)
     : previous_(g_ptrLogWriter) {
-  g_ptrLogWriter = writer;
+  g_ptrLogWriter = std::move(writer);
 }
 
 ScopedLogWriter::~ScopedLogWriter() { g_ptrLogWriter = previous_; }

@@ -33,7 +33,7 @@ Read Reader(CQiError (*read)(CCommandLineArgumentsPtr, T&), T preset) {
   };
 }
 
-CQiError ReadApplicationId(CCommandLineArgumentsPtr pArgs, std::string& out) {
+CQiError ReadApplicationId(const CCommandLineArgumentsPtr& pArgs, std::string& out) {
   std::string strId = "old";
   ULONG nCell = 9, nNumber = 9;
   CQiError error = CArguments::GetApplicationId(pArgs, strId, nCell, nNumber);

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-extern char** environ;
+extern char** environ;  // NOLINT: the test's environment, handed on to each run
 
 namespace {
 

@@ -196,7 +196,7 @@ TEST_P(BackupJobClientSlowInit, InstanceCallersWaitForTheOutcome) {
   for (int i = 0; i < kReaders; ++i) {
     readers.push_back(std::async(std::launch::async, [&, i] {
       threadIds[i] = umx_test::CurrentThreadId();
-      const Outcome outcome = OutcomeOf(CBackupJobClient::instance);
+      Outcome outcome = OutcomeOf(CBackupJobClient::instance);
       ++nFinished;
       return outcome;
     }));

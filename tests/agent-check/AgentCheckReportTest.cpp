@@ -64,7 +64,9 @@ TEST(AgentCheckEscape, PrintableUtf8StaysAndEveryOtherByteIsEscaped) {
        "A"},
       {"x\xf0\x9f\x98", "x\\xf0\\x9f\\x98"},
       {"\xc3\xc3\xa9", "\\xc3\xc3\xa9"},
-      // noncharacters, and marks that reorder a line or break it
+      // noncharacters, and marks that reorder a line or break it, which the
+      // literals hold on purpose
+      // NOLINTBEGIN(misc-misleading-bidirectional)
       {"\xef\xbf\xbe \xef\xbf\xbf", "\\xef\\xbf\\xbe \\xef\\xbf\\xbf"},
       {"\xef\xb7\x90 \xf4\x8f\xbf\xbf", "\\xef\\xb7\\x90 \\xf4\\x8f\\xbf\\xbf"},
       {"a\xe2\x80\xae"
@@ -72,12 +74,36 @@ TEST(AgentCheckEscape, PrintableUtf8StaysAndEveryOtherByteIsEscaped) {
        "a\\xe2\\x80\\xae"
        "b"},
       {"\xe2\x81\xa6 \xd8\x9c \xe2\x80\xa8", "\\xe2\\x81\\xa6 \\xd8\\x9c \\xe2\\x80\\xa8"},
+      // NOLINTEND(misc-misleading-bidirectional)
   };
   for (const auto& c : cases) {
     const std::string shown = EscapeText(c.text);
     EXPECT_EQ(shown, c.shown) << c.shown;
     EXPECT_EQ(EscapeText(shown), shown) << "escaped twice: " << c.shown;
     ExpectSafe(shown);
+  }
+}
+
+// A replay command's words: what bash reads back is the text itself, and
+// what the terminal shows is escaped.
+TEST(AgentCheckEscape, ShellQuotedWordsReadBackAsTheTextAndShowSafely) {
+  const struct {
+    std::string text;
+    std::string word;
+  } cases[] = {
+      {"-j", "-j"},
+      {"/usr/bin/agent", "/usr/bin/agent"},
+      {"", "''"},
+      {"local client", "'local client'"},
+      {"it's", "'it'\\''s'"},
+      {"caf\xc3\xa9", "'caf\xc3\xa9'"},
+      {"local client\xc3\xa9\x1b", "$'local client\xc3\xa9\\x1b'"},
+      {"a'b\\c\n", "$'a\\'b\\\\c\\x0a'"},
+  };
+  for (const auto& c : cases) {
+    const std::string word = ShellQuoted(c.text);
+    EXPECT_EQ(word, c.word) << c.word;
+    ExpectSafe(word);
   }
 }
 

@@ -40,9 +40,9 @@ TEST(StreamLogWriter, WritesControlCharactersAsHexSoEachRecordIsOneLine) {
     CStreamLogWriter writer(pStream, 0);
     writer.WriteLog(0, "void Run(\r)", 7, 1, 0, "a\nb\x1b[0m\x7f\\\xc3\xa9 %s\n", "c\td");
   }
-  std::fclose(pStream);
+  std::fclose(pStream);  // NOLINT(cppcoreguidelines-owning-memory): open_memstream's stream
   const std::string text(pBuffer, nSize);
-  std::free(pBuffer);  // open_memstream allocated it
+  std::free(pBuffer);  // NOLINT(cppcoreguidelines-owning-memory): open_memstream allocated it
   const std::string kLine =
       " 0 job=1 ctx=0 void Run(\\x0d):7 a\\x0ab\\x1b[0m\\x7f\\\xc3\xa9 c\\x09d\n";
   EXPECT_EQ(text.substr(23), kLine) << text;

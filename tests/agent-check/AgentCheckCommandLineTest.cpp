@@ -260,29 +260,9 @@ std::set<std::string> ManualPageOptions(const std::string& page) {
   return names;
 }
 
-// The option names in the first column of the README's options table.
-std::set<std::string> ReadmeOptions(const std::string& readme) {
-  std::set<std::string> names;
-  std::istringstream lines(readme);
-  bool bInSection = false;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("#", 0) == 0) bInSection = line == "### Options and exit status";
-    if (!bInSection || line.rfind("| `-", 0) != 0) continue;
-    const std::string cell = line.substr(0, line.find('|', 1));
-    for (std::size_t nOpen = cell.find('`'); nOpen != std::string::npos;) {
-      const std::size_t nClose = cell.find('`', nOpen + 1);
-      if (nClose == std::string::npos) break;
-      const std::string code = cell.substr(nOpen + 1, nClose - nOpen - 1);
-      if (code.rfind("-", 0) == 0) names.insert(code.substr(0, code.find_first_of(" =")));
-      nOpen = cell.find('`', nClose + 1);
-    }
-  }
-  return names;
-}
-
-// --help is made from the table; the manual page and the README are written
-// by hand and must name the same options.
-TEST(AgentCheckCommandLine, TheManualPageAndTheReadmeNameEachOptionOfTheTable) {
+// --help is made from the table; the manual page is written by hand and
+// must name the same options.
+TEST(AgentCheckCommandLine, TheManualPageNamesEachOptionOfTheTable) {
   std::set<std::string> table;
   for (const OptionInfo& info : OptionTable()) {
     if (info.shortName != 0) table.insert(std::string("-") + info.shortName);
@@ -290,7 +270,6 @@ TEST(AgentCheckCommandLine, TheManualPageAndTheReadmeNameEachOptionOfTheTable) {
   }
   EXPECT_EQ(ManualPageOptions(ReadAll(UMX_SOURCE_DIR "/tools/agent-check/umx-agent-check.1")),
             table);
-  EXPECT_EQ(ReadmeOptions(ReadAll(UMX_SOURCE_DIR "/README.md")), table);
 }
 
 // The verdict table is the one source: --help, the manual page and the
