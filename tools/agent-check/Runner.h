@@ -93,7 +93,7 @@ struct RunRequest {
   const ScenarioFolder* folder = nullptr;
   const Isolation* isolation = nullptr;
   double timeLimit = 10;
-  int stopFd = -1;          // readable once the check must stop: the agent is killed then
+  int stopFd = -1;  // readable once the check must stop: the agent is killed then
   // The interposer is preloaded, to tell the agent's changes to the file
   // system (and, with `crashAt`, to kill it at one).
   bool interpose = false;
