@@ -5,10 +5,9 @@
 # come with them; runs lintian over them; and checks that the build fails
 # when the library loses or gains an export against
 # debian/libumxclient1.symbols. Then installs them with dpkg into a root of
-# their own, so that nothing is installed on the machine that runs it; there
-# runs the README's example, umx-agent-check -- umx-sample-agent, both found
-# through PATH, and builds the installed examples against the installed
-# packages and has umx-agent-check pass the first agent.
+# their own, so that nothing is installed on the machine that runs it, and
+# runs there the tests of the installed packages that autopkgtest runs
+# (debian/tests).
 # Usage: check_deb.sh <source dir> <project version>
 set -euo pipefail
 source=$1
@@ -21,15 +20,45 @@ command -v lintian >/dev/null || { echo "lintian is not installed (scripts/setup
 # dpkg-buildpackage writes the packages beside the tree it builds, so it
 # builds a copy in the scratch folder: the files git tracks or would track,
 # as they are now.
+# It is made a repository of its own, so that what the build leaves that git
+# would show can be seen.
+copy_tree() {
+  mkdir "$1"
+  git -C "$source" ls-files -z --cached --others --exclude-standard |
+    tar -C "$source" --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -C "$1" -xf -
+  git -C "$1" init -q && git -C "$1" add -A &&
+    git -C "$1" -c user.name=test -c user.email=test@example.org commit -qm tree
+}
 tree=$work/umxclient
-mkdir "$tree"
-git -C "$source" ls-files -z --cached --others --exclude-standard |
-  tar -C "$source" --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -C "$tree" -xf -
+copy_tree "$tree"
 (cd "$tree" && dpkg-buildpackage -b -us -uc) >"$work/log" 2>&1 ||
   { cat "$work/log" >&2; exit 1; }
 
 status=0
 fail() { echo "$deb_name: $*" >&2; status=1; }
+
+deb_name=build
+grep -Eq '^100% tests passed, 0 tests failed out of [1-9]' "$work/log" ||
+  fail "the build did not run the unit tests: $(grep -E 'tests passed|dh_auto_test' "$work/log")"
+
+deb_name=checkout
+left=$(git -C "$tree" status --porcelain)
+[ -z "$left" ] || fail "the build leaves files git shows: $left"
+
+# Built again in another folder, time zone, umask and locale (and without
+# its tests, which put nothing in a package), every package has the same
+# bytes.
+deb_name=reproducible
+again=$work/again/umx
+mkdir "$work/again"
+copy_tree "$again"
+(cd "$again" && umask 0002 && TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 \
+  DEB_BUILD_OPTIONS=nocheck dpkg-buildpackage -b -us -uc) >"$work/log-again" 2>&1 ||
+  { cat "$work/log-again" >&2; exit 1; }
+for deb in "$work"/*.deb; do
+  cmp -s "$deb" "$work/again/$(basename "$deb")" ||
+    fail "$(basename "$deb") differs between two builds of the same tree"
+done
 
 # check <package> <item>... -- <file pattern>...: every pattern matches a
 # file and every file matches a pattern; files in usr/bin are 0755, all
@@ -129,7 +158,22 @@ check umxclient-local-platform "Version=$version" \
   "$lib/umxclient/umx-agent-keeper" "$lib/umxclient/umx-agent-interposer\.so" \
   'usr/share/umxclient/umx-agent-check-report\.schema\.json' \
   'usr/bin/umx-sample-agent' 'usr/share/man/man1/umx-sample-agent\.1\.gz' \
+  'usr/share/man/man7/rk-local-platform\.7\.gz' \
   usr/share/doc/umxclient-local-platform/examples/{CMakeLists\\.txt,first_agent\\.cpp,sample_agent\\.cpp}
+
+html=usr/share/doc/libumxclient-doc/html
+check libumxclient-doc "Version=$version" Architecture=all Section=doc Multi-Arch=foreign \
+  Depends= -- \
+  "$html/(index|classCBackupJobClient|namespaceCArguments|namespaceCXJob)\.html" \
+  "$html/(search/)?[A-Za-z0-9_.-]+\.(html|js|css|png|svg)" \
+  'usr/share/doc-base/libumxclient-doc\.libumxclient' "$(doc libumxclient-doc)"
+# The reference holds no path of the machine that built it.
+deb_name=libumxclient-doc
+mkdir "$work/doc"
+dpkg-deb -x "$(find "$work" -maxdepth 1 -name 'libumxclient-doc_*.deb' | head -n1)" "$work/doc"
+if grep -rlF "$tree" "$work/doc/$html" >"$work/out"; then
+  fail "pages name the build tree: $(cat "$work/out")"
+fi
 
 deb_name=dbgsym
 for package in libumxclient1 umxclient-local-platform; do
@@ -166,19 +210,18 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
 dpkg --root="$root" --force-depends -i "$work"/*.deb >"$work/out" 2>&1 ||
   fail "dpkg -i failed: $(cat "$work/out")"
-if ! env -u LD_LIBRARY_PATH PATH="$root/usr/bin:$PATH" \
-     umx-agent-check -- umx-sample-agent >"$work/out" 2>&1; then
-  fail "umx-agent-check -- umx-sample-agent failed: $(cat "$work/out")"
-fi
-examples=$root/usr/share/doc/umxclient-local-platform/examples
-{
-  cmake -S "$examples" -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$root/usr" &&
-    cmake --build "$work/examples"
-} >"$work/out" 2>&1 || fail "the installed examples do not build: $(cat "$work/out")"
-if ! env -u LD_LIBRARY_PATH "$root/usr/bin/umx-agent-check" -- "$work/examples/first-agent" \
-     >"$work/out" 2>&1; then
-  fail "umx-agent-check failed the first agent built against the packages: $(cat "$work/out")"
-fi
+# The tests of the installed packages (debian/tests, which autopkgtest runs
+# against packages installed on a test bed), here against this root. A
+# Tests: field names one test or more, split into words; the inner shell
+# expands its own variables.
+# shellcheck disable=SC2013
+for test in $(sed -n 's/^Tests: //p' "$source/debian/tests/control"); do
+  # shellcheck disable=SC2016
+  if ! env -u LD_LIBRARY_PATH UMX_TEST_ROOT="$root" AUTOPKGTEST_TMP="$work/autopkgtest-$test" \
+       bash -c 'mkdir -p "$AUTOPKGTEST_TMP" && "$0"' "$source/debian/tests/$test" >"$work/out" 2>&1; then
+    fail "debian/tests/$test failed: $(tail -20 "$work/out")"
+  fi
+done
 
-[ "$status" -eq 0 ] && echo "packages: libumxclient1, libumxclient-dev, umxclient-local-platform and their debug symbols as expected, lintian clean, the symbols file enforced; installed, they run the sample agent and build and pass the first agent"
+[ "$status" -eq 0 ] && echo "packages: libumxclient1, libumxclient-dev, umxclient-local-platform and their debug symbols as expected, lintian clean, the symbols file enforced; installed, they pass the autopkgtests"
 exit $status

@@ -128,6 +128,30 @@ rpath=$(readelf -d "$work/pc-kit-consumer" | sed -n 's/.*(RPATH).*\[\(.*\)\]$/\1
 [ "$rpath" = "$(realpath "$platformdir")" ] ||
   fail "the pkg-config run path is '$rpath', not the stand-ins' folder $(realpath "$platformdir")"
 
+echo "-- pkg-config, an unpacked tree through PKG_CONFIG_SYSROOT_DIR"
+# Installed for /usr, unpacked elsewhere, as a package's files are by
+# dpkg-deb -x: every path pkg-config gives points inside the tree, clean.
+unpacked=$work/unpacked
+DESTDIR=$unpacked cmake --install "$build" --prefix /usr >/dev/null
+unpacked_pc=$(dirname "$(find "$unpacked" -name 'umxclient.pc' | head -n1)")
+flags=$(PKG_CONFIG_SYSROOT_DIR=$unpacked PKG_CONFIG_PATH=$unpacked_pc \
+  pkg-config --cflags --libs umxclient-local-platform)
+for flag in $flags; do
+  case $flag in
+    -I* | -L*) path=${flag:2} ;;
+    -Wl,*-rpath,*) path=${flag##*-rpath,} ;;
+    *) continue ;;
+  esac
+  case $path in
+    "$unpacked"/*) ;;
+    *) fail "pkg-config's $flag is outside the unpacked tree" ;;
+  esac
+  [[ $path != *"/../"* && $path != *"//"* && $path != *"/./"* ]] || fail "pkg-config's $flag is no clean path"
+done
+# shellcheck disable=SC2086 # the flags are words
+c++ -std=c++11 -o "$work/sysroot-kit-consumer" "$consumer/local_platform.cpp" $flags
+run_whole_job "$work/sysroot-kit-consumer"
+
 echo "-- the installed sample agent"
 env -u LD_LIBRARY_PATH "$prefix/bin/umx-sample-agent" -j 7 -a 2:17 -cn localclient \
   -qs zentserver.localdomain -jt token >/dev/null 2>"$work/err" ||
