@@ -59,8 +59,11 @@ std::string_view TailLines(std::string_view text, int nLines) {
   return {pszStart, static_cast<std::size_t>(lines.back().data() + lines.back().size() - pszStart)};
 }
 
+// A crash's stderr, and a whole job's that failed: what says why.
 bool ShowsStderr(const ScenarioResult& result) {
-  return result.judgement.verdict == Verdict::Crashed && !result.evidence.errTail.empty();
+  const Verdict verdict = result.judgement.verdict;
+  return (verdict == Verdict::Crashed || verdict == Verdict::WholeJobFailed) &&
+         !result.evidence.errTail.empty();
 }
 
 // The hex of the bytes of a text that is not UTF-8; null for one that is.

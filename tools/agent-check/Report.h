@@ -51,8 +51,9 @@ struct Counts {
 Counts Count(const std::vector<ScenarioResult>& results);
 
 // The table's heading, and one line for a scenario; both end with a line end.
-// A crash's line is followed by the last lines of the agent's stderr, a
-// failure's by its hint and, with `bReplay`, the command that replays it.
+// A crash's line, and a failed whole job's, is followed by the last lines
+// of the agent's stderr; a failure's by its hint and, with `bReplay`, the
+// command that replays it.
 std::string TableHeading(std::size_t nNameWidth);
 std::string TableLine(const ScenarioResult& result, std::size_t nNameWidth, bool bColour,
                       bool bReplay);
