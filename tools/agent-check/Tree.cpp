@@ -26,8 +26,10 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // given, /proc's word for the descriptor. 0 when neither tells.
 unsigned long long MountOf(int fd) {
   struct statx status {};
+  // An emulator (qemu-user) may say it filled the mount id and leave it 0:
+  // then /proc says.
   if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0 &&
-      (status.stx_mask & STATX_MNT_ID) != 0) {
+      (status.stx_mask & STATX_MNT_ID) != 0 && status.stx_mnt_id != 0) {
     return status.stx_mnt_id;
   }
   const std::string info = "/proc/self/fdinfo/" + std::to_string(fd);
