@@ -14,8 +14,8 @@
 //   raw-text         prints its client name raw in a line of text (always)
 //   in-place         writes its summary in place, in two writes, not to a
 //                    temporary file renamed into place
-//   write-outside    writes a file in /tmp, outside its folders, and removes
-//                    it (always)
+//   write-outside    writes a file in UMX_BROKEN_OUTSIDE (default /tmp),
+//                    outside its folders, and removes it (always)
 // and hostile ways, each acted on when the central server lookup fails
 // (else the whole job is done as above). "The check" is the nearest
 // ancestor running umx-agent-check; where none is found, the steps that
@@ -662,7 +662,9 @@ int RunJob(int argc, char** argv) {
   if (bNamed && !Is("ignore-cn")) (void)CXJob::SetFocusClientName(strClient);
   if (Is("raw-text")) std::printf("working for client %s\n", strClient.c_str());
   if (Is("write-outside")) {
-    const std::string strOutside = "/tmp/umx-broken-agent-" + std::to_string(::getpid());
+    const std::string strFolder =
+        Env("UMX_BROKEN_OUTSIDE").empty() ? "/tmp" : Env("UMX_BROKEN_OUTSIDE");
+    const std::string strOutside = strFolder + "/umx-broken-agent-" + std::to_string(::getpid());
     std::ofstream(strOutside) << "outside\n";
     (void)std::remove(strOutside.c_str());
   }

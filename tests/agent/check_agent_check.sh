@@ -71,6 +71,14 @@ for row in "${broken_agents[@]}"; do
   jq -e '.passed == false and .counts.failed > 0' "$json" >/dev/null || fail "the report passes"
 done
 
+# /dev/shm is a file system, not a device: a file left there is outside.
+if [ -w /dev/shm ]; then
+  case="UMX_BROKEN_WAY=write-outside in /dev/shm"
+  UMX_BROKEN_WAY=write-outside UMX_BROKEN_OUTSIDE=/dev/shm run 1 --only whole-job -- "$broken"
+  grep -Eq '^whole-job +wrote outside +changed a file outside its folders: fopen64 /dev/shm/' \
+    "$work/out" || fail "$(cat "$work/out")"
+fi
+
 # A failure's replay command, run outside the check from its own folder,
 # ends as the scenario's run did.
 case="replay"

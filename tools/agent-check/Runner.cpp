@@ -514,7 +514,12 @@ class Supervision {
 
 // Reads the interposer's log of the agent's changes: what it changed, and
 // the first change outside the scenario's folder. A device or /proc is no
-// place an agent leaves anything.
+// place an agent leaves anything; /dev/shm, a file system under /dev, is.
+bool IsDeviceOrProc(std::string_view path) {
+  return (path.rfind("/dev/", 0) == 0 && path.rfind("/dev/shm/", 0) != 0) ||
+         path.rfind("/proc/", 0) == 0;
+}
+
 void ReadChanges(const RunRequest& request, const Outputs& outputs, RunResult& result) {
   const std::string& folder = request.folder->path;
   LineSplitter lines(kMaxChangeLine, [&](std::string_view line, std::size_t, bool) {
@@ -525,7 +530,7 @@ void ReadChanges(const RunRequest& request, const Outputs& outputs, RunResult& r
     const bool bInside = path.compare(0, folder.size(), folder) == 0 &&
                          (path.size() == folder.size() || path[folder.size()] == '/');
     if (result.wroteOutside.empty() && path.rfind('/', 0) == 0 && !bInside &&
-        path.rfind("/dev/", 0) != 0 && path.rfind("/proc/", 0) != 0) {
+        !IsDeviceOrProc(path)) {
       result.wroteOutside = std::string(line);
     }
   });
