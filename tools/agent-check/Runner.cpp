@@ -333,19 +333,28 @@ std::vector<std::string> InterposerEnvironment(const RunRequest& request,
   return environment;
 }
 
-// The environment the agent runs in: the check's own, with the local
-// platform's variables replaced by the scenario's.
-std::vector<std::string> AgentEnvironment(const RunRequest& request, const RunResult& result) {
+// The check's own environment, less each variable `bDrop` is true for.
+template <typename Drop>
+std::vector<std::string> OwnEnvironment(Drop bDrop) {
   std::vector<std::string> environment;
-  const bool bSandbox = request.isolation->sandbox;
   for (char** ppsz = environ; *ppsz != nullptr; ++ppsz) {
-    if (std::strncmp(*ppsz, "RK_LOCAL_PLATFORM_", 18) == 0) continue;
-    if (bSandbox && std::strncmp(*ppsz, "TMPDIR=", 7) == 0) continue;
-    if (!request.isolation->interposer.empty() && request.interpose &&
-        std::strncmp(*ppsz, "ASAN_OPTIONS=", 13) == 0)
-      continue;
-    environment.emplace_back(*ppsz);
+    if (!bDrop(std::string_view(*ppsz))) environment.emplace_back(*ppsz);
   }
+  return environment;
+}
+
+// The environment the agent runs in: the check's own, with the local
+// platform's variables replaced by the scenario's. A sandbox has its own
+// /tmp, so the check's TMPDIR means nothing there; the interposer brings
+// its own ASAN_OPTIONS.
+std::vector<std::string> AgentEnvironment(const RunRequest& request, const RunResult& result) {
+  const bool bSandbox = request.isolation->sandbox;
+  const bool bInterposed = !request.isolation->interposer.empty() && request.interpose;
+  std::vector<std::string> environment = OwnEnvironment([&](std::string_view variable) {
+    return variable.rfind("RK_LOCAL_PLATFORM_", 0) == 0 ||
+           (bSandbox && variable.rfind("TMPDIR=", 0) == 0) ||
+           (bInterposed && variable.rfind("ASAN_OPTIONS=", 0) == 0);
+  });
   environment.push_back("RK_LOCAL_PLATFORM_ROOT=" + result.root);
   environment.push_back("RK_LOCAL_PLATFORM_TRANSCRIPT=" + result.transcriptPath);
   if (!request.faults.empty()) environment.push_back("RK_LOCAL_PLATFORM_FAULTS=" + request.faults);
@@ -599,9 +608,7 @@ std::optional<Isolation> FindIsolation(SandboxMode mode, std::string& why) {
     if (::pipe2(fds, O_CLOEXEC) != 0) fds[0] = fds[1] = -1;
     const UniqueFd errRead(fds[0]);
     UniqueFd errWrite(fds[1]);
-    std::vector<std::string> environment;
-    for (char** ppsz = environ; *ppsz != nullptr; ++ppsz)
-      environment.emplace_back(*ppsz);
+    std::vector<std::string> environment = OwnEnvironment([](std::string_view) { return false; });
     int socketPair[2] = {-1, -1};
     (void)::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, socketPair);
     const UniqueFd socketOurs(socketPair[0]);
